@@ -1,0 +1,70 @@
+// Notices of approved prepaid orders, once per order.
+#include "campaigns/SMSCheck.h"
+#include "platform/Clock.h"
+#include "platform/Error.h"
+#include "platform/Regional.h"
+
+namespace velmora::campaigns {
+
+using db::TDbConnection;
+using db::TDbQuery;
+
+namespace {
+
+const char* kOrderQuery =
+    "SELECT tbMusteri.sAdi, tbMusteri.sSoyadi, tbMusteri.sGSM, tbAlisveris.dteFaturaTarihi, tbAlisVeris.lNetTutar, "
+    "tbAlisVerisSiparis.nSiparisID FROM tbAlisverisSiparis JOIN tbAlisVeris ON tbAlisVerisSiparis.nAlisverisID = "
+    "tbAlisVeris.nAlisverisID JOIN tbMusteri ON tbAlisVeris.nMusteriID = tbMusteri.nMusteriID WHERE "
+    "tbAlisverisSiparis.bTeslimEdildi = 0 AND tbAlisverisSiparis.dteOnayTarihi = :tarih AND "
+    "tbAlisverisSiparis.sAciklama = '1' AND tbAlisVerisSiparis.nSiparisID NOT IN (SELECT SiparisId FROM "
+    "tbNuvoOnOdemeliSiparisGonderilen)";
+
+// The order id enters the statement as text: only a decimal integer may.
+std::string SqlIntegerText(const std::string& text) {
+    size_t i = (!text.empty() && text[0] == '-') ? 1 : 0;
+    bool digits = i < text.size();
+    for (; i < text.size() && digits; ++i) digits = text[i] >= '0' && text[i] <= '9';
+    if (!digits) throw EConvertError("The order id '" + text + "' is not a whole number");
+    return text;
+}
+
+} // namespace
+
+void TSMSCheck::CheckPrepaidOrders(TDbConnection& connection, TDateTime now) {
+    try {
+        TDbQuery settings(&connection);
+        settings.SetSQL("SELECT * FROM tbNuvoOnOdemeliSiparis");
+        settings.Open();
+        if (settings.FieldByName("aktif").AsInteger() != 1) return;
+        const std::string templ = settings.FieldByName("mesaj").AsString();
+
+        TDbQuery orders(&connection);
+        orders.SetSQL(kOrderQuery);
+        orders.ParamByName("tarih").SetAsDate(DateOf(now));
+        orders.Open();
+        const int count = orders.RecordCount();
+        for (int i = 0; i < count; ++i, orders.Next()) {
+            std::string number = orders.FieldByName("sGSM").AsString();
+            const bool usable = queue::NormalizePhoneNumber(number);
+            // The order is recorded as handled before its notice is queued: should recording fail, the loop
+            // ends with nothing queued and a later run tries again, instead of notifying the customer twice.
+            connection.ExecSQL("INSERT INTO tbNuvoOnOdemeliSiparisGonderilen(SiparisId) VALUES(" +
+                               SqlIntegerText(orders.FieldByName("nSiparisID").AsString()) + ")");
+            if (!usable) continue;
+            const std::string name = queue::Trim(orders.FieldByName("sAdi").AsString());
+            const std::string surname = queue::Trim(orders.FieldByName("sSoyadi").AsString());
+            const std::string invoiceDate =
+                platform::FormatDate_ddmmyyyy(orders.FieldByName("dteFaturaTarihi").AsDateTime());
+            const std::string amount = platform::FormatMoneyTL(orders.FieldByName("lNetTutar").AsCurrency());
+            const std::string text = queue::FillTemplate(templ, name, surname, "", "", invoiceDate, amount);
+            const TDateTime today = platform::Today();
+            AddToQueue(connection, queue::TMesajGrubu::mgOnOdemeliSiparis, number, text, true, today, today + 1.0, 1);
+        }
+        orders.Close();
+        settings.Close();
+    } catch (const std::exception& e) {
+        ExecutionResult = e.what();
+    }
+}
+
+} // namespace velmora::campaigns

@@ -1,0 +1,151 @@
+#include "campaigns/SMSCheck.h"
+
+#include "campaigns/CampaignSupport.h"
+
+#include "config/AyarlarXML.h"
+#include "config/SenderManager.h"
+#include "platform/Clock.h"
+#include "platform/Com.h"
+
+namespace velmora::campaigns {
+
+using db::TDbConnection;
+using db::TDbQuery;
+
+std::string FormatStatement(const std::string& pattern, std::initializer_list<std::string> values) {
+    std::string out;
+    out.reserve(pattern.size() + 64);
+    auto next = values.begin();
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] == '%' && i + 1 < pattern.size() && (pattern[i + 1] == 'd' || pattern[i + 1] == 's') &&
+            next != values.end()) {
+            out += *next++;
+            ++i;
+        } else {
+            out += pattern[i];
+        }
+    }
+    return out;
+}
+
+TSMSCheck::TSMSCheck() { platform::ComInitialize(); }
+
+TSMSCheck::~TSMSCheck() {
+    ProgramConnection.SetConnected(false);
+    platform::ComUninitialize();
+}
+
+bool TSMSCheck::ConnectProgramDatabase() { return config::ConnectProgramDatabase(ProgramConnection, &ExecutionResult); }
+
+std::string TSMSCheck::Execute() {
+    if (!ConnectProgramDatabase()) return "Veri tabanı bağlantısı yapılamadı: " + ExecutionResult;
+
+    config::VisitActiveTenants(ProgramConnection, [&](TDbConnection& tenant) {
+        try {
+            ServeTenant(tenant);
+        } catch (const std::exception& e) {
+            // A failure that ends a tenant's work must reach the run log, or an unreachable tenant looks served.
+            ExecutionResult = ExecutionResult.empty() ? std::string(e.what()) : e.what() + (": " + ExecutionResult);
+        } catch (...) {
+            ExecutionResult = "Unknown error while serving tenant database " + tenant.Database;
+        }
+    });
+    return ExecutionResult;
+}
+
+void TSMSCheck::ServeTenant(TDbConnection& tenant) {
+    tenant.SetConnected(true);
+    tenant.ExecSQL("SET DATEFORMAT dmy");
+
+    CheckRetailSales(tenant);
+
+    TDbQuery bookkeeping(&tenant);
+    bookkeeping.SetSQL("SELECT * FROM tbNuvoSonKontrol");
+    bookkeeping.Open();
+    if (bookkeeping.RecordCount() == 0) {
+        bookkeeping.Append();
+        bookkeeping.Post();
+    }
+
+    const TDateTime previousCheck = bookkeeping.FieldByName("alisveris_sonrasi").IsNull()
+                                        ? GetServerDateTime(tenant)
+                                        : bookkeeping.FieldByName("alisveris_sonrasi").AsDateTime();
+    CheckAfterPurchase(tenant, previousCheck);
+    bookkeeping.Edit();
+    bookkeeping.FieldByName("alisveris_sonrasi").SetDateTime(GetServerDateTime(tenant));
+    bookkeeping.Post();
+
+    // Once a day: runs when today is strictly later than the stored day, then stores today.
+    auto oncePerDay = [&](const char* column, auto&& campaign) {
+        const TDateTime lastDay = DateOf(bookkeeping.FieldByName(column).AsDateTime());
+        if (platform::Today() > lastDay) {
+            campaign();
+            bookkeeping.Edit();
+            bookkeeping.FieldByName(column).SetDateTime(platform::Today());
+            bookkeeping.Post();
+        }
+    };
+    oncePerDay("ozel_gunler", [&] { CheckSpecialDays(tenant); });
+    oncePerDay("taksit_hatirlatma", [&] { CheckInstalments(tenant); });
+    oncePerDay("gecikmis_odeme", [&] { CheckOverduePayments(tenant); });
+
+    CheckCustomQueries(tenant, platform::Now());
+    CheckPrepaidOrders(tenant, platform::Now());
+
+    bookkeeping.Close();
+    tenant.SetConnected(false);
+}
+
+TDateTime TSMSCheck::GetServerDateTime(TDbConnection& connection) {
+    TDbQuery q(&connection);
+    q.SetSQL("SELECT GETDATE() AS DateTime");
+    q.Open();
+    return q.FieldByName("DateTime").AsDateTime();
+}
+
+TDateTime TSMSCheck::CombineDateAndTime(TDateTime dateSource, TDateTime timeSource) {
+    DateTimeParts d = DecodeDateTime(dateSource);
+    DateTimeParts t = DecodeDateTime(timeSource);
+    d.hour = t.hour;
+    d.minute = t.minute;
+    d.second = t.second;
+    d.millisecond = 0;
+    return EncodeDateTime(d);
+}
+
+bool TSMSCheck::SameHourAndMinute(TDateTime a, TDateTime b) {
+    DateTimeParts x = DecodeDateTime(a);
+    DateTimeParts y = DecodeDateTime(b);
+    return x.hour == y.hour && x.minute == y.minute;
+}
+
+void TSMSCheck::AddToQueue(TDbConnection& connection, queue::TMesajGrubu group, const std::string& gsm,
+                           const std::string& message, bool sendImmediately, TDateTime windowStart,
+                           TDateTime windowEnd, int32_t smsCount) {
+    try {
+        TDbQuery q(&connection);
+        q.SetSQL("SELECT * FROM tbNuvoListe WHERE id = -1");
+        q.Open();
+        q.Append();
+        q.FieldByName("mesaj_grubu").SetValue(queue::Ord(group));
+        q.FieldByName("gsm").SetValue(gsm);
+        q.FieldByName("mesaj").SetValue(message);
+        q.FieldByName("durum").SetValue(queue::Ord(queue::TMesajDurumu::mdBeklemede));
+        q.FieldByName("rapor_id").Clear();
+        q.FieldByName("aciklama").Clear();
+        q.FieldByName("hemen_gonder").SetValue(sendImmediately ? 1 : 0);
+        q.FieldByName("gonderme_baslangic").SetDateTime(windowStart);
+        q.FieldByName("gonderme_bitis").SetDateTime(windowEnd);
+        q.FieldByName("sms_sayisi").SetValue(smsCount);
+        q.FieldByName("kayit_tarihi").SetDateTime(platform::Now());
+        q.FieldByName("gonderme_tarihi").Clear();
+        q.FieldByName("originator").Clear();
+        q.FieldByName("sms_tipi").Clear();
+        q.Post();
+        q.Close();
+    } catch (const std::exception& e) {
+        ExecutionResult = e.what();
+    }
+}
+
+} // namespace velmora::campaigns

@@ -1,0 +1,82 @@
+#pragma once
+// The generation run: for every active tenant, the campaigns compose messages into the queue.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "db/DbConnection.h"
+#include "platform/DateTime.h"
+#include "platform/Money.h"
+#include "queue/SMSConstV2.h"
+
+namespace velmora::campaigns {
+
+// The figures of one store for the day's sales summary.
+struct TDepoSatisInfo {
+    std::string DepoKodu;
+    Currency Ciro;
+    int32_t SatisMiktari = 0;
+    int32_t IadeMiktari = 0;
+    int32_t Net = 0;
+};
+using PDepoSatisInfo = TDepoSatisInfo*;
+
+// Finds the store's figures in the list, or scans the open sales result for them (see the summaries).
+PDepoSatisInfo LoadStoreSales(db::TDbQuery& salesQuery, std::vector<std::unique_ptr<TDepoSatisInfo>>& list,
+                              const std::string& depoKodu, std::unique_ptr<TDepoSatisInfo>& unlisted);
+
+// The ready statement of a custom-query schedule row: its definition document, parameters filled in.
+std::string LoadCustomQueryDefinition(db::TDbQuery& scheduleQuery);
+// Replaces "{{column}}" (letter case ignored) with each result column's text, verbatim.
+std::string FillTemplateFromRow(const std::string& templ, db::TDbQuery& row);
+// A unique temporary file name with the given extension (".xml"); no file of that name exists afterwards.
+std::string MakeTempFileName(const std::string& extension);
+
+class TSMSCheck {
+public:
+    TSMSCheck();   // initialises COM for the thread, creates the closed program connection
+    ~TSMSCheck();  // destroys the connection, uninitialises COM
+
+    std::string Execute();
+
+    std::string ExecutionResult;
+    db::TDbConnection ProgramConnection;
+
+    static TDateTime GetServerDateTime(db::TDbConnection& connection);
+    static TDateTime CombineDateAndTime(TDateTime dateSource, TDateTime timeSource);
+    static bool SameHourAndMinute(TDateTime a, TDateTime b);
+
+    // The campaign routines, each given the open tenant connection. Public so tests can drive one alone.
+    void CheckRetailSales(db::TDbConnection& connection);
+    void CheckAfterPurchase(db::TDbConnection& connection, TDateTime previousCheck);
+    void CheckSpecialDays(db::TDbConnection& connection);
+    void CheckInstalments(db::TDbConnection& connection);
+    void CheckOverduePayments(db::TDbConnection& connection);
+    void CheckCustomQueries(db::TDbConnection& connection, TDateTime now);
+    void CheckPrepaidOrders(db::TDbConnection& connection, TDateTime now);
+
+    // The one way a generated message enters the queue; failures go to ExecutionResult.
+    void AddToQueue(db::TDbConnection& connection, queue::TMesajGrubu group, const std::string& gsm,
+                    const std::string& message, bool sendImmediately, TDateTime windowStart, TDateTime windowEnd,
+                    int32_t smsCount);
+
+private:
+    bool ConnectProgramDatabase();
+    void ServeTenant(db::TDbConnection& tenant);
+
+    void QueueSpecialDayRows(db::TDbConnection& connection, queue::TMesajGrubu group, const std::string& query,
+                             const std::string& templ, TDateTime timeOfDay);
+    void QueuePurchaseMessages(db::TDbConnection& connection, const std::string& templ, int32_t minQuantity,
+                               int32_t maxQuantity, TDateTime previousCheck, Currency minAmount, Currency maxAmount,
+                               bool minutesAfter, int32_t minutes);
+    void QueueInstalmentRows(db::TDbConnection& connection, const std::string& query, queue::TMesajGrubu group,
+                             const std::string& templ, int32_t days, Currency minAmount, Currency maxAmount,
+                             TDateTime timeOfDay);
+    void QueueInstalmentReminders(db::TDbConnection& connection, const std::string& templ, int32_t days,
+                                  Currency minAmount, Currency maxAmount, TDateTime timeOfDay);
+    void QueueOverduePayments(db::TDbConnection& connection, const std::string& templ, int32_t days,
+                              Currency minAmount, Currency maxAmount, TDateTime timeOfDay);
+    void SendStoreSalesSummaries(db::TDbConnection& connection, bool netOnly);
+};
+
+} // namespace velmora::campaigns

@@ -1,0 +1,77 @@
+#include "config/AyarlarXML.h"
+
+#include <charconv>
+
+#include "platform/Error.h"
+#include "platform/Paths.h"
+
+namespace velmora::config {
+
+TXMLAyarlarType::TXMLAyarlarType(std::unique_ptr<xml::XmlDocument> doc) : doc_(std::move(doc)), root_(doc_->Root()) {}
+
+std::unique_ptr<TXMLAyarlarType> ReadSettingsFile(const std::string& path) {
+    if (!platform::FileExists(path)) throw EFileError("The settings file \"" + path + "\" was not found");
+    auto doc = std::make_unique<xml::XmlDocument>();
+    doc->LoadFromFile(path);
+    if (doc->Root().Name() != "Ayarlar")
+        throw EXmlError("The settings file \"" + path + "\" has the root element \"" + doc->Root().Name() +
+                        "\" instead of \"Ayarlar\"");
+    return std::make_unique<TXMLAyarlarType>(std::move(doc));
+}
+
+std::string SettingsFilePath() {
+    std::string overridden = platform::GetEnv("VELMORA_SETTINGS_FILE");
+    if (!overridden.empty()) return overridden;
+    return platform::ExecutableDirectory() + "Settings.xml";
+}
+
+bool ConnectProgramDatabase(db::TDbConnection& connection, std::string* message) {
+    connection.SetConnected(false);
+    try {
+        std::unique_ptr<TXMLAyarlarType> settings = ReadSettingsFile(SettingsFilePath());
+        TXMLVeriTabaniType v = settings->VeriTabani();
+        connection.ProviderName = "SQL Server";
+        connection.Username = v.KullaniciAdi();
+        connection.Password = v.Parola();
+        connection.Database = v.VeriTabaniAdi();
+        connection.Server = v.Sunucu();
+        connection.SetConnected(true);
+        return true;
+    } catch (const std::exception& e) {
+        if (message) *message = e.what();
+    } catch (...) {
+        if (message) *message = "Unknown error while opening the program database";
+    }
+    return false;
+}
+
+namespace {
+
+void ReadSeconds(const xml::XmlElement& parent, const char* name, long& target) {
+    std::string text = parent.ChildText(name);
+    long value = 0;
+    auto r = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (!text.empty() && r.ec == std::errc() && r.ptr == text.data() + text.size() && value > 0) target = value;
+}
+
+} // namespace
+
+gateway::GatewayBinding GatewayBindingFromSettings(const std::string& path) {
+    gateway::GatewayBinding binding;
+    try {
+        std::unique_ptr<TXMLAyarlarType> settings = ReadSettingsFile(path);
+        xml::XmlElement service = settings->SMSServisi();
+        if (!service) return binding;
+        std::string host = service.ChildText("Sunucu");
+        std::string ns = service.ChildText("IsimAlani");
+        if (!host.empty()) binding.host = host;
+        if (!ns.empty()) binding.namespaceUri = ns;
+        ReadSeconds(service, "BaglantiZamanAsimi", binding.connectTimeoutSeconds);
+        ReadSeconds(service, "IstekZamanAsimi", binding.requestTimeoutSeconds);
+    } catch (...) {
+        // The phases report an unreadable settings file themselves.
+    }
+    return binding;
+}
+
+} // namespace velmora::config

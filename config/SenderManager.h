@@ -1,0 +1,36 @@
+#pragma once
+// The send/report cycle: every active tenant's pending rows go out, then their reports come in.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "config/SMSAyarlari.h"
+#include "db/DbConnection.h"
+
+namespace velmora::config {
+
+// Visits every active row of the tenant registry "tbNuvoVeriTabani" in the order the server returns them,
+// handing serve a fresh, closed tenant connection made from the row. The four columns are read before
+// serve runs, so a registry without them fails the whole visit; serve keeps its own guard.
+void VisitActiveTenants(db::TDbConnection& program, const std::function<void(db::TDbConnection& tenant)>& serve);
+
+class TVelmora {
+public:
+    TVelmora();   // initialises COM for the thread, creates the closed program connection
+    ~TVelmora();  // destroys the connection, uninitialises COM
+
+    void Execute();
+
+    db::TDbConnection ProgramConnection;
+
+    // One line per tenant whose sending or reporting failed, for the run log: a failed send must not
+    // look like success to the operator.
+    std::vector<std::string> Failures;
+
+private:
+    bool ConnectProgramDatabase();
+    void LoadSMSSettings(TSMSAyarlari& settings, db::TDbConnection& connection);
+    void ServeTenant(db::TDbConnection& tenant, TSMSAyarlari& settings);
+};
+
+} // namespace velmora::config

@@ -1,0 +1,489 @@
+#include "db/DbConnection.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include "platform/Error.h"
+#include "platform/Paths.h"
+#include "platform/Regional.h"
+
+namespace velmora::db {
+
+namespace {
+
+std::string Lower(const std::string& s) {
+    std::string out(s);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+bool IsNameStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
+bool IsNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+
+bool ParseInt64(const std::string& text, int64_t& out) {
+    size_t b = 0, e = text.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(text[b]))) ++b;
+    while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1]))) --e;
+    if (b == e) return false;
+    const char* first = text.data() + b;
+    if (*first == '+') ++first;
+    auto r = std::from_chars(first, text.data() + e, out);
+    return r.ec == std::errc() && r.ptr == text.data() + e;
+}
+
+// Skips a quoted literal, identifier or comment starting at i; returns the index after it, or i when none starts there.
+size_t SkipQuoted(const std::string& sql, size_t i) {
+    char c = sql[i];
+    if (c == '\'' || c == '"' || c == '[') {
+        char close = c == '[' ? ']' : c;
+        size_t j = i + 1;
+        while (j < sql.size()) {
+            if (sql[j] == close) {
+                if (close != ']' && j + 1 < sql.size() && sql[j + 1] == close) { j += 2; continue; }
+                return j + 1;
+            }
+            ++j;
+        }
+        return sql.size();
+    }
+    if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
+        size_t j = sql.find('\n', i);
+        return j == std::string::npos ? sql.size() : j;
+    }
+    if (c == '/' && i + 1 < sql.size() && sql[i + 1] == '*') {
+        size_t j = sql.find("*/", i + 2);
+        return j == std::string::npos ? sql.size() : j + 2;
+    }
+    return i;
+}
+
+std::string ValueText(const Value& v) {
+    switch (v.kind) {
+    case ValueKind::Null: return {};
+    case ValueKind::Integer: return std::to_string(v.i);
+    case ValueKind::Text:
+    case ValueKind::Blob: return v.s;
+    case ValueKind::DateTime: return platform::FormatDateTimeShort(v.f);
+    case ValueKind::Float: return platform::FormatFloatGeneral(v.f);
+    }
+    return {};
+}
+
+bool ValueToInt64(const Value& v, int64_t& out) {
+    switch (v.kind) {
+    case ValueKind::Integer: out = v.i; return true;
+    case ValueKind::Float:
+    case ValueKind::DateTime:
+        if (!std::isfinite(v.f)) return false;
+        out = static_cast<int64_t>(std::llround(v.f));
+        return true;
+    case ValueKind::Text: return ParseInt64(v.s, out);
+    default: return false;
+    }
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- statement text helpers
+
+std::string ReplaceParamMarkers(const std::string& sql, std::vector<std::string>& names) {
+    names.clear();
+    std::string out;
+    out.reserve(sql.size());
+    size_t i = 0;
+    while (i < sql.size()) {
+        size_t skip = SkipQuoted(sql, i);
+        if (skip != i) {
+            out.append(sql, i, skip - i);
+            i = skip;
+            continue;
+        }
+        char c = sql[i];
+        // "::" is not a marker; a colon directly followed by a name is.
+        if (c == ':' && i + 1 < sql.size() && IsNameStart(sql[i + 1]) && (i == 0 || sql[i - 1] != ':')) {
+            size_t j = i + 1;
+            while (j < sql.size() && IsNameChar(sql[j])) ++j;
+            names.push_back(sql.substr(i + 1, j - i - 1));
+            out += '?';
+            i = j;
+            continue;
+        }
+        out += c;
+        ++i;
+    }
+    return out;
+}
+
+std::string SingleTableOf(const std::string& sql) {
+    // Tokens outside quotes, at parenthesis depth 0.
+    std::vector<std::string> tokens;
+    size_t i = 0;
+    int depth = 0;
+    while (i < sql.size()) {
+        size_t skip = SkipQuoted(sql, i);
+        char c = sql[i];
+        if (skip != i) {
+            if (depth == 0 && (c == '[' || c == '"')) tokens.push_back(sql.substr(i + 1, skip - i - 2));
+            else if (depth == 0) tokens.push_back("'");
+            i = skip;
+            continue;
+        }
+        if (c == '(') { ++depth; ++i; continue; }
+        if (c == ')') { --depth; ++i; continue; }
+        if (depth != 0 || std::isspace(static_cast<unsigned char>(c))) { ++i; continue; }
+        if (IsNameChar(c)) {
+            size_t j = i;
+            while (j < sql.size() && (IsNameChar(sql[j]) || sql[j] == '.')) ++j;
+            tokens.push_back(sql.substr(i, j - i));
+            i = j;
+            continue;
+        }
+        tokens.push_back(std::string(1, c));
+        ++i;
+    }
+    if (tokens.empty() || Lower(tokens[0]) != "select") return {};
+    size_t from = std::string::npos;
+    for (size_t k = 1; k < tokens.size(); ++k)
+        if (Lower(tokens[k]) == "from") { from = k; break; }
+    if (from == std::string::npos || from + 1 >= tokens.size()) return {};
+    std::string table = tokens[from + 1];
+    if (from + 2 < tokens.size()) {
+        std::string next = Lower(tokens[from + 2]);
+        if (next != "where" && next != "order" && next != ";") return {};
+    }
+    // A schema prefix ("dbo.tbNuvoListe") stays part of the name the statements use.
+    return table;
+}
+
+// ---------------------------------------------------------------- connection
+
+TDbConnection::~TDbConnection() { SetConnected(false); }
+
+void TDbConnection::SetConnected(bool value) {
+    if (!value) {
+        backend_.reset();
+        return;
+    }
+    if (backend_) return;
+    ConnectParams params{Server, Database, Username, Password};
+    backend_ = OpenBackend(params);
+}
+
+void TDbConnection::ExecSQL(const std::string& sql) { Backend().Execute(sql, {}, nullptr); }
+
+IDbBackend& TDbConnection::Backend() {
+    if (!backend_) throw EDatabaseError("The database connection is not open");
+    return *backend_;
+}
+
+// ---------------------------------------------------------------- field
+
+const Value& TField::Current() const { return query_->CellAt(index_); }
+
+const std::string& TField::FieldName() const { return query_->result_.columns[index_].name; }
+
+bool TField::IsNull() const { return Current().IsNull(); }
+
+std::string TField::AsString() const {
+    const Value& v = Current();
+    if (v.kind == ValueKind::Float && query_->result_.columns[index_].declared == ValueKind::DateTime)
+        return platform::FormatDateTimeShort(v.f);
+    return ValueText(v);
+}
+
+int32_t TField::AsInteger() const {
+    const Value& v = Current();
+    if (v.IsNull()) return 0;
+    int64_t n = 0;
+    if (!ValueToInt64(v, n))
+        throw EConvertError("'" + ValueText(v) + "' is not a valid integer value for field '" + FieldName() + "'");
+    if (n < std::numeric_limits<int32_t>::min() || n > std::numeric_limits<int32_t>::max())
+        throw EConvertError("Value " + std::to_string(n) + " of field '" + FieldName() + "' is out of the integer range");
+    return static_cast<int32_t>(n);
+}
+
+Currency TField::AsCurrency() const {
+    const Value& v = Current();
+    switch (v.kind) {
+    case ValueKind::Null: return {};
+    case ValueKind::Integer: return Currency::FromInteger(v.i);
+    case ValueKind::Float:
+    case ValueKind::DateTime: return Currency::FromDouble(v.f);
+    case ValueKind::Text: {
+        Currency c;
+        if (Currency::TryParse(v.s, c)) return c;
+        break;
+    }
+    case ValueKind::Blob: break;
+    }
+    throw EConvertError("'" + ValueText(v) + "' is not a valid money value for field '" + FieldName() + "'");
+}
+
+TDateTime TField::AsDateTime() const {
+    const Value& v = Current();
+    switch (v.kind) {
+    case ValueKind::Null: return 0.0;
+    case ValueKind::DateTime:
+    case ValueKind::Float: return v.f;
+    case ValueKind::Integer: return static_cast<double>(v.i);
+    case ValueKind::Text: {
+        TDateTime d = 0;
+        if (TryParseIsoDateTime(v.s, d)) return d;
+        break;
+    }
+    case ValueKind::Blob: break;
+    }
+    throw EConvertError("'" + ValueText(v) + "' is not a valid date and time for field '" + FieldName() + "'");
+}
+
+Value TField::AsVariant() const {
+    Value v = Current();
+    if (v.kind == ValueKind::Float && query_->result_.columns[index_].declared == ValueKind::DateTime)
+        v.kind = ValueKind::DateTime;
+    return v;
+}
+
+void TField::SetValue(const Value& v) { query_->WriteCell(index_, v); }
+void TField::Clear() { query_->WriteCell(index_, Value::Null()); }
+
+void TField::SaveToFile(const std::string& path) const {
+    const Value& v = Current();
+    if (v.kind != ValueKind::Blob && v.kind != ValueKind::Text && v.kind != ValueKind::Null)
+        throw EDatabaseError("Field '" + FieldName() + "' is not a large-object field");
+    platform::WriteFileReplacing(path, v.s);
+}
+
+// ---------------------------------------------------------------- query
+
+TDbQuery::~TDbQuery() { SetActive(false); }
+
+void TDbQuery::SetSQL(const std::string& sql) {
+    SetActive(false);
+    sql_ = sql;
+    std::vector<std::string> names;
+    preparedSql_ = ReplaceParamMarkers(sql, names);
+    std::vector<TParam> old = std::move(params_);
+    params_.clear();
+    markerOrder_.clear();
+    for (const std::string& name : names) {
+        std::string low = Lower(name);
+        auto it = std::find_if(params_.begin(), params_.end(), [&](const TParam& p) { return Lower(p.Name) == low; });
+        if (it == params_.end()) {
+            TParam p;
+            p.Name = name;
+            params_.push_back(p);
+            it = params_.end() - 1;
+        }
+        markerOrder_.push_back(static_cast<int>(it - params_.begin()));
+    }
+    table_ = SingleTableOf(sql);
+    keyColumn_.clear();
+    keyIndex_ = -1;
+}
+
+TParam& TDbQuery::ParamByName(const std::string& name) {
+    std::string low = Lower(name);
+    for (TParam& p : params_)
+        if (Lower(p.Name) == low) return p;
+    throw EDatabaseError("Parameter '" + name + "' not found");
+}
+
+void TDbQuery::SetActive(bool value) {
+    if (!value) {
+        active_ = false;
+        result_ = ResultData{};
+        fields_.clear();
+        lowerNames_.clear();
+        intIndex_.clear();
+        state_ = State::Browse;
+        buffer_.clear();
+        written_.clear();
+        current_ = 0;
+        return;
+    }
+    if (active_) return;
+    if (!connection_) throw EDatabaseError("The query has no connection");
+    std::vector<Value> bound;
+    bound.reserve(markerOrder_.size());
+    for (int idx : markerOrder_) bound.push_back(params_[idx].value);
+    ResultData data;
+    connection_->Backend().Execute(preparedSql_, bound, &data);
+    result_ = std::move(data);
+    fields_.clear();
+    lowerNames_.clear();
+    for (size_t c = 0; c < result_.columns.size(); ++c) {
+        fields_.push_back(std::make_unique<TField>(this, static_cast<int>(c)));
+        lowerNames_.push_back(Lower(result_.columns[c].name));
+    }
+    current_ = 0;
+    state_ = State::Browse;
+    active_ = true;
+}
+
+void TDbQuery::RequireActive() const {
+    if (!active_) throw EDatabaseError("The query is not open");
+}
+
+int TDbQuery::RecordCount() const { return active_ ? static_cast<int>(result_.rows.size()) : 0; }
+
+void TDbQuery::First() {
+    RequireActive();
+    if (state_ != State::Browse) Post();
+    current_ = 0;
+}
+
+void TDbQuery::Next() {
+    RequireActive();
+    if (state_ != State::Browse) Post();
+    if (current_ < result_.rows.size()) ++current_;
+}
+
+bool TDbQuery::Eof() const { return !active_ || current_ >= result_.rows.size(); }
+
+int TDbQuery::ColumnIndex(const std::string& name) const {
+    std::string low = Lower(name);
+    for (size_t c = 0; c < lowerNames_.size(); ++c)
+        if (lowerNames_[c] == low) return static_cast<int>(c);
+    return -1;
+}
+
+TField& TDbQuery::FieldByName(const std::string& name) {
+    RequireActive();
+    int c = ColumnIndex(name);
+    if (c < 0) throw EDatabaseError("Field '" + name + "' not found");
+    return *fields_[c];
+}
+
+int TDbQuery::FieldCount() const { return active_ ? static_cast<int>(fields_.size()) : 0; }
+
+TField& TDbQuery::Fields(int number) {
+    RequireActive();
+    if (number < 1 || number > static_cast<int>(fields_.size()))
+        throw EDatabaseError("Field number " + std::to_string(number) + " is out of range");
+    return *fields_[number - 1];
+}
+
+const Value& TDbQuery::CellAt(int column) const {
+    static const Value kNull;
+    if (state_ != State::Browse) return buffer_[column];
+    if (current_ < result_.rows.size()) return result_.rows[current_][column];
+    return kNull;
+}
+
+void TDbQuery::WriteCell(int column, const Value& v) {
+    if (state_ == State::Browse) throw EDatabaseError("The query is not in edit or insert mode");
+    buffer_[column] = v;
+    written_[column] = true;
+}
+
+void TDbQuery::Append() {
+    RequireActive();
+    if (state_ != State::Browse) Post();
+    if (table_.empty()) throw EDatabaseError("The statement does not read a single table; rows cannot be added");
+    buffer_.assign(result_.columns.size(), Value::Null());
+    written_.assign(result_.columns.size(), false);
+    state_ = State::Insert;
+}
+
+void TDbQuery::Edit() {
+    RequireActive();
+    if (state_ == State::Edit) return;
+    if (state_ == State::Insert) Post();
+    if (current_ >= result_.rows.size()) throw EDatabaseError("There is no current row to edit");
+    if (table_.empty()) throw EDatabaseError("The statement does not read a single table; rows cannot be changed");
+    buffer_ = result_.rows[current_];
+    written_.assign(result_.columns.size(), false);
+    state_ = State::Edit;
+}
+
+void TDbQuery::Post() {
+    RequireActive();
+    if (state_ == State::Browse) return;
+    IDbBackend& backend = connection_->Backend();
+    if (keyColumn_.empty()) {
+        keyColumn_ = backend.KeyColumn(table_);
+        keyIndex_ = keyColumn_.empty() ? -1 : ColumnIndex(keyColumn_);
+    }
+    std::vector<Value> values;
+    std::string sql;
+    if (state_ == State::Insert) {
+        std::string cols, marks;
+        for (size_t c = 0; c < buffer_.size(); ++c) {
+            if (!written_[c]) continue;
+            if (!cols.empty()) { cols += ", "; marks += ", "; }
+            cols += result_.columns[c].name;
+            marks += '?';
+            values.push_back(buffer_[c]);
+        }
+        sql = cols.empty() ? "INSERT INTO " + table_ + " DEFAULT VALUES"
+                           : "INSERT INTO " + table_ + " (" + cols + ") VALUES (" + marks + ")";
+        backend.Execute(sql, values, nullptr);
+        // Only the identity is read back; every other column keeps what was written.
+        if (keyIndex_ >= 0 && !written_[keyIndex_]) buffer_[keyIndex_] = Value::Integer(backend.LastIdentity());
+        result_.rows.push_back(std::move(buffer_));
+        current_ = result_.rows.size() - 1;
+        IndexRow(current_);
+    } else {
+        if (keyIndex_ < 0 || buffer_[keyIndex_].IsNull())
+            throw EDatabaseError("The row of table '" + table_ + "' cannot be identified for an update: no key column");
+        std::string sets;
+        for (size_t c = 0; c < buffer_.size(); ++c) {
+            if (!written_[c]) continue;
+            if (!sets.empty()) sets += ", ";
+            sets += result_.columns[c].name + " = ?";
+            values.push_back(buffer_[c]);
+        }
+        if (!values.empty()) {
+            values.push_back(result_.rows[current_][keyIndex_]);
+            sql = "UPDATE " + table_ + " SET " + sets + " WHERE " + keyColumn_ + " = ?";
+            backend.Execute(sql, values, nullptr);
+            for (size_t c = 0; c < buffer_.size(); ++c)
+                if (written_[c]) intIndex_.erase(static_cast<int>(c));  // rebuilt on the next Locate
+            result_.rows[current_] = std::move(buffer_);
+        }
+    }
+    buffer_.clear();
+    written_.clear();
+    state_ = State::Browse;
+}
+
+void TDbQuery::Cancel() {
+    buffer_.clear();
+    written_.clear();
+    state_ = State::Browse;
+}
+
+void TDbQuery::IndexRow(size_t row) {
+    for (auto& [column, index] : intIndex_) {
+        int64_t key = 0;
+        if (ValueToInt64(result_.rows[row][column], key)) index.emplace(key, row);
+    }
+}
+
+bool TDbQuery::Locate(const std::string& column, const Value& value) {
+    RequireActive();
+    if (state_ != State::Browse) Post();
+    int c = ColumnIndex(column);
+    if (c < 0) throw EDatabaseError("Field '" + column + "' not found");
+    int64_t wanted = 0;
+    if (!ValueToInt64(value, wanted)) return false;
+    auto it = intIndex_.find(c);
+    if (it == intIndex_.end()) {
+        auto& index = intIndex_[c];
+        index.reserve(result_.rows.size());
+        for (size_t r = 0; r < result_.rows.size(); ++r) {
+            int64_t key = 0;
+            if (ValueToInt64(result_.rows[r][c], key)) index.emplace(key, r);
+        }
+        it = intIndex_.find(c);
+    }
+    auto hit = it->second.find(wanted);
+    if (hit == it->second.end()) return false;
+    current_ = hit->second;
+    return true;
+}
+
+} // namespace velmora::db

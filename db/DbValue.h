@@ -1,0 +1,29 @@
+#pragma once
+// Values crossing the database boundary.
+#include <cstdint>
+#include <string>
+#include "platform/DateTime.h"
+
+namespace velmora::db {
+
+enum class ValueKind { Null, Integer, Float, Text, DateTime, Blob };
+
+struct Value {
+    ValueKind kind = ValueKind::Null;
+    int64_t i = 0;    // Integer
+    double f = 0.0;   // Float and DateTime (day count)
+    std::string s;    // Text (UTF-8) and Blob (bytes)
+
+    static Value Null() { return {}; }
+    static Value Integer(int64_t v) { Value x; x.kind = ValueKind::Integer; x.i = v; return x; }
+    static Value Float(double v) { Value x; x.kind = ValueKind::Float; x.f = v; return x; }
+    static Value Text(std::string v) { Value x; x.kind = ValueKind::Text; x.s = std::move(v); return x; }
+    static Value DateTime(TDateTime v) { Value x; x.kind = ValueKind::DateTime; x.f = v; return x; }
+    static Value Blob(std::string v) { Value x; x.kind = ValueKind::Blob; x.s = std::move(v); return x; }
+
+    bool IsNull() const { return kind == ValueKind::Null; }
+};
+
+using TVariant = Value;
+
+} // namespace velmora::db

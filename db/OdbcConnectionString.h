@@ -1,0 +1,37 @@
+#pragma once
+// Connection strings for SQL Server login through ODBC, built from the four connection values.
+#include <string>
+#include "db/DbBackend.h"
+
+namespace velmora::db {
+
+enum class OdbcDriverFamily {
+    Microsoft,  // Microsoft's drivers ("SQL Server" on Windows, "ODBC Driver NN for SQL Server")
+    FreeTds,    // FreeTDS under unixODBC
+};
+
+// One attribute value as it may stand after "KEY=": wrapped in braces, '}' doubled, whenever it
+// holds characters that would otherwise end the value or start a new attribute. Passwords go
+// through this, so a ';' in one cannot add attributes of its own.
+std::string QuoteOdbcValue(const std::string& value);
+
+// Where a SQL Server server text ("host", "host\instance", "host,port", "tcp:host,port") points.
+struct SqlServerAddress {
+    std::string host;
+    std::string instance;  // empty when none was named
+    std::string port;      // digits; empty when none was named
+};
+// Throws EDatabaseError when the text names no host or an invalid port.
+SqlServerAddress ParseSqlServerAddress(const std::string& server);
+
+// The connection string for the given driver family; driverName is the ODBC driver to load.
+std::string BuildSqlServerConnectionString(const ConnectParams& params, OdbcDriverFamily family,
+                                           const std::string& driverName);
+
+// The connection string this platform uses: the Windows "SQL Server" driver on Windows, FreeTDS
+// elsewhere. The environment variable VELMORA_ODBC_DRIVER, when set and not empty, names another
+// installed driver (for example "ODBC Driver 18 for SQL Server") in place of the default one;
+// a name containing "FreeTDS" gets FreeTDS attributes, any other name Microsoft's.
+std::string SqlServerConnectionString(const ConnectParams& params);
+
+} // namespace velmora::db

@@ -1,0 +1,399 @@
+// The embedded database backend: one SQLite file per database, spoken to in T-SQL through the
+// dialect layer. Used by the demo and the tests in place of SQL Server.
+#include <sqlite3.h>
+
+#include <cctype>
+#include <cmath>
+#include <list>
+#include <string_view>
+#include <unordered_map>
+
+#include "db/DbBackend.h"
+#include "db/TsqlDialect.h"
+#include "platform/Error.h"
+
+namespace velmora::db {
+
+namespace {
+
+std::string UpperAscii(std::string s) {
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+// The kind a column's declared type stands for; Null for expressions and unknown types.
+ValueKind KindOfDeclaredType(const char* decl) {
+    if (!decl) return ValueKind::Null;
+    std::string type = UpperAscii(decl);
+    size_t start = type.find_first_not_of(' ');
+    if (start == std::string::npos) return ValueKind::Null;
+    size_t end = type.find_first_of(" (", start);
+    const std::string base = type.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    static const char* const kInteger[] = {"INT", "INTEGER", "BIGINT", "SMALLINT", "TINYINT", "BIT", "MEDIUMINT", "INT2", "INT8"};
+    static const char* const kFloat[] = {"REAL", "FLOAT", "DOUBLE", "MONEY", "SMALLMONEY", "NUMERIC", "DECIMAL"};
+    static const char* const kDateTime[] = {"DATETIME", "DATE", "SMALLDATETIME", "DATETIME2"};
+    static const char* const kBlob[] = {"BLOB", "VARBINARY", "BINARY", "IMAGE"};
+    for (const char* t : kInteger) if (base == t) return ValueKind::Integer;
+    for (const char* t : kFloat) if (base == t) return ValueKind::Float;
+    for (const char* t : kDateTime) if (base == t) return ValueKind::DateTime;
+    for (const char* t : kBlob) if (base == t) return ValueKind::Blob;
+    if (base.find("CHAR") != std::string::npos || base.find("TEXT") != std::string::npos ||
+        base.find("CLOB") != std::string::npos)
+        return ValueKind::Text;
+    return ValueKind::Null;
+}
+
+// SQL Server's datetime number 0 is 1900-01-01, which is day 2 of our day count.
+constexpr double kSqlServerZero = 2.0;
+
+bool InDateRange(double d) { return std::isfinite(d) && d >= -693593.0 && d < 2958466.0; }
+
+// The stored form "YYYY-MM-DD HH:MM:SS.ZZZ" exactly.
+bool IsStoredDateTime(const char* s, int n, TDateTime& out) {
+    return n == 23 && s[4] == '-' && s[7] == '-' && s[10] == ' ' && s[13] == ':' && s[16] == ':' && s[19] == '.' &&
+           TryParseIsoDateTime(std::string(s, 23), out);
+}
+
+std::string NormalizeTableName(const std::string& table) {
+    std::string name = table;
+    size_t a = name.find_first_not_of(" \t\r\n"), b = name.find_last_not_of(" \t\r\n");
+    name = a == std::string::npos ? std::string() : name.substr(a, b - a + 1);
+    auto unquote = [](std::string& s) {
+        if (s.size() >= 2 && ((s.front() == '[' && s.back() == ']') || (s.front() == '"' && s.back() == '"')))
+            s = s.substr(1, s.size() - 2);
+    };
+    std::string lower = name;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower.rfind("dbo.", 0) == 0) name = name.substr(4);
+    else if (lower.rfind("[dbo].", 0) == 0) name = name.substr(6);
+    unquote(name);
+    return name;
+}
+
+// One statement of a cached text.
+struct Piece {
+    tsql::Statement::Kind kind = tsql::Statement::Kind::Sql;
+    std::string dateFormat;        // SetDateFormat
+    sqlite3_stmt* stmt = nullptr;  // Sql
+    int paramCount = 0;
+};
+
+// A T-SQL text with its rewritten, prepared statements. The facade posts the same insert text
+// thousands of times, so preparing it once is what keeps the embedded database fast.
+struct CachedText {
+    std::string sql;          // the original text: the cache key
+    std::string startFormat;  // the date order the text was rewritten under
+    std::vector<Piece> pieces;
+    size_t paramCount = 0;
+
+    CachedText() = default;
+    CachedText(const CachedText&) = delete;
+    CachedText& operator=(const CachedText&) = delete;
+    ~CachedText() {
+        for (Piece& p : pieces)
+            if (p.stmt) sqlite3_finalize(p.stmt);
+    }
+};
+
+// Resets a statement whatever way its execution ends, so the cached statement is ready again
+// and holds no pointers into the caller's parameters.
+class StatementReset {
+public:
+    explicit StatementReset(sqlite3_stmt* s) : s_(s) {}
+    ~StatementReset() {
+        sqlite3_reset(s_);
+        sqlite3_clear_bindings(s_);
+    }
+    StatementReset(const StatementReset&) = delete;
+    StatementReset& operator=(const StatementReset&) = delete;
+
+private:
+    sqlite3_stmt* s_;
+};
+
+class SqliteBackend final : public IDbBackend {
+public:
+    explicit SqliteBackend(const std::string& path);
+    ~SqliteBackend() override;
+    SqliteBackend(const SqliteBackend&) = delete;
+    SqliteBackend& operator=(const SqliteBackend&) = delete;
+
+    void Execute(const std::string& sql, const std::vector<Value>& params, ResultData* result) override;
+    int64_t LastIdentity() override { return sqlite3_last_insert_rowid(db_); }
+    std::string KeyColumn(const std::string& table) override;
+    std::vector<std::string> TableColumns(const std::string& table) override;
+
+private:
+    struct ColumnInfo {
+        std::string name;
+        int pk;
+    };
+
+    CachedText& Prepare(const std::string& sql);
+    void Bind(sqlite3_stmt* stmt, int index, const Value& v);
+    Value Read(sqlite3_stmt* stmt, int column, ValueKind declared) const;
+    std::vector<ColumnInfo> TableInfo(const std::string& table);
+    [[noreturn]] void Fail() const { throw EDatabaseError(sqlite3_errmsg(db_)); }
+
+    static constexpr size_t kCacheCapacity = 256;
+
+    sqlite3* db_ = nullptr;
+    tsql::FunctionState state_;
+    std::list<CachedText> cache_;  // most recently used first
+    std::unordered_map<std::string_view, std::list<CachedText>::iterator> cacheIndex_;
+};
+
+SqliteBackend::SqliteBackend(const std::string& path) {
+    if (path.empty()) throw EDatabaseError("Cannot open the database: no database file is named");
+    // Without SQLITE_OPEN_CREATE: a mistyped path must fail instead of making an empty database.
+    int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";
+        sqlite3_close_v2(db_);
+        db_ = nullptr;
+        throw EDatabaseError("Cannot open the database \"" + path + "\": " + msg);
+    }
+    try {
+        sqlite3_busy_timeout(db_, 5000);
+        // The first statement reads the file: a file that is not a database fails here.
+        for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL"}) {
+            char* err = nullptr;
+            if (sqlite3_exec(db_, pragma, nullptr, nullptr, &err) != SQLITE_OK) {
+                std::string msg = err ? err : sqlite3_errmsg(db_);
+                sqlite3_free(err);
+                throw EDatabaseError("Cannot open the database \"" + path + "\": " + msg);
+            }
+        }
+        tsql::RegisterFunctions(db_, &state_);
+    } catch (...) {
+        sqlite3_close_v2(db_);
+        db_ = nullptr;
+        throw;
+    }
+}
+
+SqliteBackend::~SqliteBackend() {
+    cacheIndex_.clear();
+    cache_.clear();  // finalizes the statements before the connection goes
+    sqlite3_close_v2(db_);
+}
+
+CachedText& SqliteBackend::Prepare(const std::string& sql) {
+    auto found = cacheIndex_.find(std::string_view(sql));
+    if (found != cacheIndex_.end()) {
+        auto entry = found->second;
+        if (entry->startFormat == state_.dateFormat) {
+            cache_.splice(cache_.begin(), cache_, entry);
+            return *entry;
+        }
+        // Rewritten under another date order: its literals may read differently now.
+        cacheIndex_.erase(found);
+        cache_.erase(entry);
+    }
+
+    std::string format = state_.dateFormat;
+    std::vector<tsql::Statement> statements = tsql::Rewrite(sql, format);
+
+    cache_.emplace_front();
+    CachedText& entry = cache_.front();
+    try {
+        entry.sql = sql;
+        entry.startFormat = state_.dateFormat;
+        for (tsql::Statement& st : statements) {
+            if (st.kind == tsql::Statement::Kind::Sql) {
+                sqlite3_stmt* stmt = nullptr;
+                if (sqlite3_prepare_v3(db_, st.text.c_str(), static_cast<int>(st.text.size()),
+                                       SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK)
+                    Fail();
+                if (!stmt) continue;  // nothing but comments
+                Piece& piece = entry.pieces.emplace_back();
+                piece.stmt = stmt;
+                piece.paramCount = sqlite3_bind_parameter_count(stmt);
+                entry.paramCount += static_cast<size_t>(piece.paramCount);
+            } else {
+                Piece& piece = entry.pieces.emplace_back();
+                piece.kind = st.kind;
+                piece.dateFormat = st.text;
+            }
+        }
+    } catch (...) {
+        cache_.pop_front();  // a text that does not prepare is not kept
+        throw;
+    }
+    cacheIndex_.emplace(std::string_view(entry.sql), cache_.begin());
+    if (cache_.size() > kCacheCapacity) {
+        cacheIndex_.erase(std::string_view(cache_.back().sql));
+        cache_.pop_back();
+    }
+    return entry;
+}
+
+void SqliteBackend::Bind(sqlite3_stmt* stmt, int index, const Value& v) {
+    int rc = SQLITE_OK;
+    switch (v.kind) {
+    case ValueKind::Null:
+        rc = sqlite3_bind_null(stmt, index);
+        break;
+    case ValueKind::Integer:
+        rc = sqlite3_bind_int64(stmt, index, v.i);
+        break;
+    case ValueKind::Float:
+        rc = sqlite3_bind_double(stmt, index, v.f);
+        break;
+    case ValueKind::Text:
+        // The parameters outlive the statement's run; the reset guard unbinds them afterwards.
+        rc = sqlite3_bind_text(stmt, index, v.s.data(), static_cast<int>(v.s.size()), SQLITE_STATIC);
+        break;
+    case ValueKind::DateTime: {
+        if (!InDateRange(v.f)) throw EDatabaseError("Parameter " + std::to_string(index) + ": the date-time value is out of range");
+        const std::string text = FormatIsoDateTime(v.f);
+        rc = sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+        break;
+    }
+    case ValueKind::Blob:
+        rc = sqlite3_bind_blob(stmt, index, v.s.data(), static_cast<int>(v.s.size()), SQLITE_STATIC);
+        break;
+    }
+    if (rc != SQLITE_OK) Fail();
+}
+
+Value SqliteBackend::Read(sqlite3_stmt* stmt, int column, ValueKind declared) const {
+    switch (sqlite3_column_type(stmt, column)) {
+    case SQLITE_INTEGER: {
+        int64_t x = sqlite3_column_int64(stmt, column);
+        if (declared == ValueKind::DateTime && InDateRange(static_cast<double>(x) + kSqlServerZero))
+            return Value::DateTime(static_cast<double>(x) + kSqlServerZero);
+        // A money column holding a whole amount is still an amount.
+        if (declared == ValueKind::Float) return Value::Float(static_cast<double>(x));
+        return Value::Integer(x);
+    }
+    case SQLITE_FLOAT: {
+        double x = sqlite3_column_double(stmt, column);
+        if (declared == ValueKind::DateTime && InDateRange(x + kSqlServerZero)) return Value::DateTime(x + kSqlServerZero);
+        return Value::Float(x);
+    }
+    case SQLITE_TEXT: {
+        const char* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
+        const int n = sqlite3_column_bytes(stmt, column);
+        TDateTime d = 0;
+        if (declared == ValueKind::DateTime) {
+            std::string s(p, static_cast<size_t>(n));
+            if (TryParseIsoDateTime(s, d) || tsql::ParseDateLiteral(s, state_.dateFormat, d)) return Value::DateTime(d);
+            return Value::Text(std::move(s));
+        }
+        if (declared == ValueKind::Null && IsStoredDateTime(p, n, d)) return Value::DateTime(d);
+        if (declared == ValueKind::Blob) return Value::Blob(std::string(p, static_cast<size_t>(n)));
+        return Value::Text(std::string(p, static_cast<size_t>(n)));
+    }
+    case SQLITE_BLOB: {
+        const char* p = static_cast<const char*>(sqlite3_column_blob(stmt, column));
+        const int n = sqlite3_column_bytes(stmt, column);
+        return Value::Blob(p ? std::string(p, static_cast<size_t>(n)) : std::string());
+    }
+    default:
+        return Value::Null();
+    }
+}
+
+void SqliteBackend::Execute(const std::string& sql, const std::vector<Value>& params, ResultData* result) {
+    CachedText& entry = Prepare(sql);
+    if (entry.paramCount != params.size())
+        throw EDatabaseError("The statement has " + std::to_string(entry.paramCount) + " parameter markers but " +
+                             std::to_string(params.size()) + " values were given");
+    if (result) {
+        result->columns.clear();
+        result->rows.clear();
+        result->hasResultSet = false;
+    }
+    size_t nextParam = 0;
+    bool collected = false;
+    for (Piece& piece : entry.pieces) {
+        if (piece.kind == tsql::Statement::Kind::SetDateFormat) {
+            state_.dateFormat = piece.dateFormat;
+            continue;
+        }
+        if (piece.kind != tsql::Statement::Kind::Sql) continue;
+
+        sqlite3_stmt* stmt = piece.stmt;
+        StatementReset reset(stmt);
+        ++state_.statementSerial;  // GETDATE() is read afresh for each statement
+        for (int i = 1; i <= piece.paramCount; ++i) Bind(stmt, i, params[nextParam++]);
+
+        // The first statement that yields columns gives the result, as the server's first result set.
+        const int columnCount = sqlite3_column_count(stmt);
+        const bool collect = result && !collected && columnCount > 0;
+        std::vector<ValueKind> kinds;
+        if (collect) {
+            collected = true;
+            result->hasResultSet = true;
+            result->columns.reserve(static_cast<size_t>(columnCount));
+            kinds.reserve(static_cast<size_t>(columnCount));
+            for (int c = 0; c < columnCount; ++c) {
+                ColumnDesc desc;
+                const char* name = sqlite3_column_name(stmt, c);
+                desc.name = name ? name : "";
+                desc.declared = KindOfDeclaredType(sqlite3_column_decltype(stmt, c));
+                kinds.push_back(desc.declared);
+                result->columns.push_back(std::move(desc));
+            }
+        }
+        for (;;) {
+            const int rc = sqlite3_step(stmt);
+            if (rc == SQLITE_DONE) break;
+            if (rc != SQLITE_ROW) Fail();
+            if (!collect) continue;
+            std::vector<Value> row;
+            row.reserve(static_cast<size_t>(columnCount));
+            for (int c = 0; c < columnCount; ++c) row.push_back(Read(stmt, c, kinds[static_cast<size_t>(c)]));
+            result->rows.push_back(std::move(row));
+        }
+    }
+}
+
+std::vector<SqliteBackend::ColumnInfo> SqliteBackend::TableInfo(const std::string& table) {
+    const std::string name = NormalizeTableName(table);
+    sqlite3_stmt* stmt = nullptr;
+    static const char kSql[] = "SELECT name, pk FROM pragma_table_info(?1)";
+    if (sqlite3_prepare_v2(db_, kSql, -1, &stmt, nullptr) != SQLITE_OK) Fail();
+    std::vector<ColumnInfo> columns;
+    sqlite3_bind_text(stmt, 1, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        const char* col = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+        columns.push_back({col ? col : "", sqlite3_column_int(stmt, 1)});
+    }
+    if (rc != SQLITE_DONE) {
+        std::string msg = sqlite3_errmsg(db_);
+        sqlite3_finalize(stmt);
+        throw EDatabaseError(msg);
+    }
+    sqlite3_finalize(stmt);
+    if (columns.empty()) throw EDatabaseError("no such table: " + table);
+    return columns;
+}
+
+std::string SqliteBackend::KeyColumn(const std::string& table) {
+    // An INTEGER PRIMARY KEY is SQLite's identity column; a key of several columns identifies no row by one value.
+    std::string key;
+    int keys = 0;
+    for (const ColumnInfo& c : TableInfo(table)) {
+        if (c.pk > 0) {
+            ++keys;
+            key = c.name;
+        }
+    }
+    return keys == 1 ? key : std::string();
+}
+
+std::vector<std::string> SqliteBackend::TableColumns(const std::string& table) {
+    std::vector<std::string> names;
+    for (ColumnInfo& c : TableInfo(table)) names.push_back(std::move(c.name));
+    return names;
+}
+
+} // namespace
+
+std::unique_ptr<IDbBackend> OpenSqliteBackend(const std::string& path) { return std::make_unique<SqliteBackend>(path); }
+
+} // namespace velmora::db

@@ -1,0 +1,23 @@
+#pragma once
+// The run log: lines held in memory for one run, written once at the end, replacing the last run's file.
+#include <string>
+#include <vector>
+
+namespace velmora::driver {
+
+class TRunLog {
+public:
+    void Add(const std::string& line) { lines_.push_back(line); }
+    const std::vector<std::string>& Lines() const { return lines_; }
+    // Every line followed by CR LF, in the ANSI code page, no byte-order mark.
+    std::string FileBytes() const;
+    // Creates the directory when missing and replaces the file; throws EFileError on failure.
+    void WriteTo(const std::string& path) const;
+private:
+    std::vector<std::string> lines_;
+};
+
+// Windows: "c:\Logs\Velmora.log"; elsewhere VELMORA_LOG_FILE or "/var/log/velmora/Velmora.log".
+std::string LogFilePath();
+
+} // namespace velmora::driver

@@ -1,0 +1,75 @@
+#include "driver/Velmora.h"
+
+#include <exception>
+#include <memory>
+
+#include "campaigns/SMSCheck.h"
+#include "config/AyarlarXML.h"
+#include "config/SenderManager.h"
+#include "driver/RunLog.h"
+#include "platform/Clock.h"
+#include "platform/Com.h"
+#include "platform/SingleInstance.h"
+
+namespace velmora::driver {
+
+namespace {
+
+std::string CurrentErrorText() {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "Unknown error";
+    }
+}
+
+} // namespace
+
+int RunVelmora() {
+    platform::ComScope com;
+
+    // A scheduler may start a run while the previous one still works; two runs would send the same
+    // pending rows twice. The second start does nothing at all and leaves the first run's log alone.
+    std::unique_ptr<platform::RunLock> lock = platform::RunLock::TryAcquire();
+    if (!lock) return 0;
+
+    gateway::RegisterGatewayBinding(config::GatewayBindingFromSettings(config::SettingsFilePath()));
+
+    TRunLog log;
+    const DateTimeParts today = DecodeDateTime(platform::Today());
+    if (today.month == 1 && today.day == 1) {
+        log.Add("Yılın ilk günü olduğu için işlem iptal edildi");
+    } else {
+        try {
+            campaigns::TSMSCheck check;
+            log.Add(check.Execute());
+        } catch (...) {
+            log.Add(CurrentErrorText());
+        }
+        try {
+            config::TVelmora velmora;
+            try {
+                velmora.Execute();
+            } catch (...) {
+                for (const std::string& failure : velmora.Failures) log.Add(failure);
+                throw;
+            }
+            for (const std::string& failure : velmora.Failures) log.Add(failure);
+        } catch (...) {
+            log.Add(CurrentErrorText());
+        }
+    }
+
+    if (!log.Lines().empty()) {
+        try {
+            log.WriteTo(LogFilePath());
+        } catch (...) {
+            // Nowhere else to report it: the run's lines are lost, the exit status stays 0.
+        }
+    }
+    return 0;
+}
+
+} // namespace velmora::driver

@@ -1,0 +1,83 @@
+#include "gateway/ZentaApiService.h"
+
+#include <cctype>
+
+#include "soap/SoapClient.h"
+
+namespace velmora::gateway {
+
+namespace {
+
+GatewayBinding& Binding() {
+    static GatewayBinding binding;
+    return binding;
+}
+
+// The ApiServiceSoap operations over our SOAP layer; time-outs are read at each call so that a binding
+// registered later applies to the next request.
+class ApiServiceSoapClient final : public ApiServiceSoap {
+public:
+    ApiServiceSoapClient(std::string endpoint, std::string namespaceUri)
+        : soap_(std::move(endpoint), std::move(namespaceUri)) {}
+
+    void SetEndpoint(std::string endpoint) { soap_.SetEndpoint(std::move(endpoint)); }
+
+    std::string ApiLogin(const std::string& data) override { return Call("ApiLogin", data); }
+    std::string SendBulkSMS(const std::string& data) override { return Call("SendBulkSMS", data); }
+    std::string SendOtpSMS(const std::string& data) override { return Call("SendOtpSMS", data); }
+    std::string CancelSMS(const std::string& data) override { return Call("CancelSMS", data); }
+    std::string SendWap(const std::string& data) override { return Call("SendWap", data); }
+    std::string SendEML(const std::string& data) override { return Call("SendEML", data); }
+    std::string Report(const std::string& data) override { return Call("Report", data); }
+
+private:
+    std::string Call(const std::string& operation, const std::string& data) {
+        const GatewayBinding& binding = CurrentGatewayBinding();
+        platform::HttpTimeouts timeouts;
+        timeouts.connectSeconds = binding.connectTimeoutSeconds;
+        timeouts.totalSeconds = binding.requestTimeoutSeconds;
+        return soap_.Call(operation, data, timeouts);
+    }
+
+    soap::SoapClient soap_;
+};
+
+bool EndsWithNoCase(const std::string& text, const std::string& suffix) {
+    if (text.size() < suffix.size()) return false;
+    for (size_t i = 0; i < suffix.size(); ++i) {
+        unsigned char a = static_cast<unsigned char>(text[text.size() - suffix.size() + i]);
+        unsigned char b = static_cast<unsigned char>(suffix[i]);
+        if (std::tolower(a) != std::tolower(b)) return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void RegisterGatewayBinding(const GatewayBinding& binding) { Binding() = binding; }
+
+const GatewayBinding& CurrentGatewayBinding() { return Binding(); }
+
+std::string DefaultServiceAddress() { return "http://" + CurrentGatewayBinding().host + kServicePath; }
+
+std::string DefaultServiceDescriptionAddress() { return DefaultServiceAddress() + "?WSDL"; }
+
+ApiServiceSoapRef CreateApiServiceClient(bool useWsdl, const std::string& address, ApiServiceSoapRef existing) {
+    std::string location = address;
+    if (location.empty()) location = useWsdl ? DefaultServiceDescriptionAddress() : DefaultServiceAddress();
+
+    // The service description is never fetched. With useWsdl the endpoint is taken to be the one our
+    // gateway's description names: its own address, i.e. the location without "?WSDL". Without useWsdl
+    // the address is the endpoint as given, query part included.
+    std::string endpoint = location;
+    if (useWsdl && EndsWithNoCase(endpoint, "?WSDL")) endpoint.resize(endpoint.size() - 5);
+
+    if (existing) {
+        // Our own client is pointed at the new endpoint; any other implementation is used as it is.
+        if (auto* own = dynamic_cast<ApiServiceSoapClient*>(existing.get())) own->SetEndpoint(endpoint);
+        return existing;
+    }
+    return std::make_shared<ApiServiceSoapClient>(std::move(endpoint), CurrentGatewayBinding().namespaceUri);
+}
+
+} // namespace velmora::gateway

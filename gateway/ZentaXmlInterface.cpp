@@ -1,0 +1,378 @@
+#include "gateway/ZentaXmlInterface.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <string_view>
+
+#include "gateway/ZentaApiService.h"
+#include "platform/Error.h"
+#include "xml/XmlDocument.h"
+
+namespace velmora::gateway {
+
+namespace {
+
+constexpr std::string_view kDeclaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n";
+
+// ---- Writing ---------------------------------------------------------------------------------------
+// Each document is written twice by the same code: once into a counter, once into a string reserved to
+// exactly that size. A batch of any size then costs one allocation of its own length and no DOM.
+
+// Length of text content once line breaks are folded to LF and the five characters are escaped.
+size_t TextLength(std::string_view s) {
+    size_t n = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        switch (s[i]) {
+        case '&': n += 5; break;
+        case '<':
+        case '>': n += 4; break;
+        case '"':
+        case '\'': n += 6; break;
+        case '\r':
+            n += 1;
+            if (i + 1 < s.size() && s[i + 1] == '\n') ++i;
+            break;
+        default: n += 1;
+        }
+    }
+    return n;
+}
+
+// CR LF and lone CR become LF first, then & < > " ' become references. Runs of plain characters are
+// copied in one piece.
+void AppendText(std::string& out, std::string_view s) {
+    size_t run = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        std::string_view rep;
+        switch (s[i]) {
+        case '&': rep = "&amp;"; break;
+        case '<': rep = "&lt;"; break;
+        case '>': rep = "&gt;"; break;
+        case '"': rep = "&quot;"; break;
+        case '\'': rep = "&apos;"; break;
+        case '\r': rep = "\n"; break;
+        default: continue;
+        }
+        out.append(s.data() + run, i - run);
+        out.append(rep);
+        if (s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n') ++i;
+        run = i + 1;
+    }
+    out.append(s.data() + run, s.size() - run);
+}
+
+class CountingSink {
+public:
+    void Raw(std::string_view s) { size_ += s.size(); }
+    void Text(std::string_view s) { size_ += TextLength(s); }
+    size_t Size() const { return size_; }
+
+private:
+    size_t size_ = 0;
+};
+
+class StringSink {
+public:
+    explicit StringSink(size_t size) { out_.reserve(size); }
+    void Raw(std::string_view s) { out_.append(s); }
+    void Text(std::string_view s) { AppendText(out_, s); }
+    std::string Take() { return std::move(out_); }
+
+private:
+    std::string out_;
+};
+
+template <class Sink>
+void Open(Sink& sink, std::string_view name) {
+    sink.Raw("<");
+    sink.Raw(name);
+    sink.Raw(">");
+}
+
+template <class Sink>
+void Close(Sink& sink, std::string_view name) {
+    sink.Raw("</");
+    sink.Raw(name);
+    sink.Raw(">");
+}
+
+template <class Sink>
+void EmptyElement(Sink& sink, std::string_view name) {
+    sink.Raw("<");
+    sink.Raw(name);
+    sink.Raw("/>");
+}
+
+template <class Sink>
+void Element(Sink& sink, std::string_view name, std::string_view value) {
+    if (value.empty()) {
+        EmptyElement(sink, name);
+        return;
+    }
+    Open(sink, name);
+    sink.Text(value);
+    Close(sink, name);
+}
+
+template <class Writer>
+std::string WriteDocument(const Writer& write) {
+    CountingSink counter;
+    counter.Raw(kDeclaration);
+    write(counter);
+    StringSink sink(counter.Size());
+    sink.Raw(kDeclaration);
+    write(sink);
+    return sink.Take();
+}
+
+// "YYYY-MM-DDTHH:MM:SSZ" of the value itself (no time-zone conversion), or empty when the date is in the
+// year 2000 or earlier: then the gateway sends at once.
+std::string PlannedDateText(TDateTime value) {
+    // 2001-01-01 is day 36892; 10000-01-01 would need a five-digit year.
+    constexpr TDateTime kFirstDayOf10000 = 2958466.0;
+    if (!std::isfinite(value) || value >= kFirstDayOf10000)
+        throw EConvertError("The planned sending date is not a valid date-time");
+    if (value < 36000.0) return {};  // well before 2001; spares decoding far-away values
+    DateTimeParts p = DecodeDateTime(value);
+    if (p.year <= 2000) return {};
+    if (p.year > 9999) throw EConvertError("The planned sending date is not a valid date-time");
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02dZ", p.year, p.month, p.day, p.hour, p.minute,
+                  p.second);
+    return buf;
+}
+
+// ---- Reading ---------------------------------------------------------------------------------------
+
+// Thrown inside LoadFromString only, to stop at the first missing or malformed value.
+struct ReadFailure {};
+
+xml::XmlElement RequiredChild(const xml::XmlElement& parent, const char* name) {
+    xml::XmlElement child = parent.ChildNoCase(name);
+    if (!child) throw ReadFailure{};
+    return child;
+}
+
+std::string TextValue(const xml::XmlElement& parent, const char* name) { return RequiredChild(parent, name).Text(); }
+
+// A whole decimal number with an optional sign that fits in 32 bits; nothing else around it.
+bool TryParseInt32(std::string_view text, int32_t& out) {
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+        if (!text.empty() && (text.front() == '-' || text.front() == '+')) return false;
+    }
+    if (text.empty()) return false;
+    int32_t value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 10);
+    if (ec != std::errc() || end != text.data() + text.size()) return false;
+    out = value;
+    return true;
+}
+
+int32_t IntegerValue(const xml::XmlElement& parent, const char* name) {
+    int32_t value = 0;
+    if (!TryParseInt32(TextValue(parent, name), value)) throw ReadFailure{};
+    return value;
+}
+
+// Parses the answer and hands its root to read; every failure, of any kind, becomes false.
+template <class Reader>
+bool ReadAnswer(const std::string& response, const Reader& read) {
+    try {
+        xml::XmlDocument doc;
+        if (!doc.TryLoadFromString(response)) return false;
+        read(doc.Root());
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace
+
+// ---- Requests ------------------------------------------------------------------------------------------
+
+TLogin::TLogin() : FVersion("1.0") {}
+
+std::string TLogin::AsString() const {
+    return WriteDocument([this](auto& sink) {
+        Open(sink, "LOGIN");
+        Element(sink, "VERSION", FVersion);
+        Element(sink, "USR", FUserName);
+        Element(sink, "PWD", FPassword);
+        Close(sink, "LOGIN");
+    });
+}
+
+TSendSMS::TSendSMS(bool AIsOneToN) : FPlannedSendingDate(EncodeDate(1900, 1, 1)), FIsOneToN(AIsOneToN) {}
+
+TTargetSMS& TSendSMS::AddSMSItem(std::string ATargetAddress, std::string AExternalId, std::string AMessageText,
+                                 std::string AVariables) {
+    auto item = std::make_unique<TTargetSMS>();
+    item->SetTargetAddress(std::move(ATargetAddress));
+    item->SetExternalId(std::move(AExternalId));
+    if (!FIsOneToN) item->SetMessageText(std::move(AMessageText));
+    item->SetVariables(std::move(AVariables));
+    FTargetAddressList.push_back(std::move(item));
+    return *FTargetAddressList.back();
+}
+
+std::string TSendSMS::AsString() const {
+    const std::string plannedDate = PlannedDateText(FPlannedSendingDate);
+    return WriteDocument([&](auto& sink) {
+        Open(sink, "SENDSMS");
+        Element(sink, "VERSION", "1.0");
+        Element(sink, "TOKEN", FToken);
+        Element(sink, "JID", FJobId);
+        if (FIsOneToN) Element(sink, "MSG", FMessageText);
+        Element(sink, "CG", FCampaignGroup);
+        if (!plannedDate.empty()) Element(sink, "PDATE", plannedDate);
+        if (FTargetAddressList.empty()) {
+            EmptyElement(sink, "RCPT_LIST");
+        } else {
+            Open(sink, "RCPT_LIST");
+            for (const auto& target : FTargetAddressList) {
+                Open(sink, "RCPT");
+                Element(sink, "TA", target->TargetAddress());
+                Element(sink, "EID", target->ExternalId());
+                Element(sink, "MSG", target->MessageText());
+                Close(sink, "RCPT");
+            }
+            Close(sink, "RCPT_LIST");
+        }
+        Close(sink, "SENDSMS");
+    });
+}
+
+TGetReport::TGetReport() : FVersion("1.0") {}
+
+TReportRequestItem& TGetReport::AddRequest(int32_t AMessageId, std::string AExternalId) {
+    auto item = std::make_unique<TReportRequestItem>();
+    item->SetMessageId(AMessageId);
+    item->SetExternalId(std::move(AExternalId));
+    FReportRequestList.push_back(std::move(item));
+    return *FReportRequestList.back();
+}
+
+std::string TGetReport::AsString() const {
+    return WriteDocument([this](auto& sink) {
+        Open(sink, "GETREPORT");
+        Element(sink, "VERSION", FVersion);
+        Element(sink, "TOKEN", FToken);
+        Element(sink, "JID", FJobId);
+        if (FReportRequestList.empty()) {
+            EmptyElement(sink, "RPT_LIST");
+        } else {
+            Open(sink, "RPT_LIST");
+            char number[16];
+            for (const auto& request : FReportRequestList) {
+                auto [end, ec] = std::to_chars(number, number + sizeof number, request->MessageId());
+                (void)ec;  // an int32 always fits
+                Open(sink, "RPT");
+                Element(sink, "MSGID", std::string_view(number, static_cast<size_t>(end - number)));
+                Element(sink, "EID", request->ExternalId());
+                Close(sink, "RPT");
+            }
+            Close(sink, "RPT_LIST");
+        }
+        Close(sink, "GETREPORT");
+    });
+}
+
+// ---- Answers -------------------------------------------------------------------------------------------
+
+bool TLoginResult::LoadFromString(const std::string& AResponse) {
+    return ReadAnswer(AResponse, [this](const xml::XmlElement& root) {
+        FToken = TextValue(root, "TOKEN");
+        FReturnCode = IntegerValue(root, "RTCD");
+        FExplanation = TextValue(root, "EXP");
+    });
+}
+
+bool TSendSMSResponse::LoadFromString(const std::string& AResponse) {
+    return ReadAnswer(AResponse, [this](const xml::XmlElement& root) {
+        FResponseCode = IntegerValue(root, "RTCD");
+        std::vector<xml::XmlElement> entries = RequiredChild(root, "RSP_LIST").Children();
+        FResponseList.reserve(FResponseList.size() + entries.size());
+        for (const xml::XmlElement& entry : entries) {
+            // Added only once every field was read: a broken entry is dropped, not half-kept.
+            auto item = std::make_unique<TSendSMSResponseItem>();
+            item->SetMessageId(IntegerValue(entry, "MSGID"));
+            item->SetExternalId(TextValue(entry, "EID"));
+            item->SetReturnValue(TextValue(entry, "RESULT"));
+            FResponseList.push_back(std::move(item));
+        }
+    });
+}
+
+bool TReportResponse::LoadFromString(const std::string& AResponse) {
+    return ReadAnswer(AResponse, [this](const xml::XmlElement& root) {
+        FReportStatus = IntegerValue(root, "RTCD");
+        FExplanation = TextValue(root, "EXP");
+        std::vector<xml::XmlElement> entries = RequiredChild(root, "RSP_LIST").Children();
+        FReportResponseItemList.reserve(FReportResponseItemList.size() + entries.size());
+        for (const xml::XmlElement& entry : entries) {
+            auto item = std::make_unique<TReportResponseItem>();
+            item->SetMessageId(IntegerValue(entry, "MSGID"));
+            item->SetExternalId(TextValue(entry, "EID"));
+            item->SetErrorMessage(TextValue(entry, "ERRMSG"));
+            item->SetStatus(TextValue(entry, "ST"));
+            item->SetSentDate(TextValue(entry, "SDATE"));
+            item->SetShouldRetry(IntegerValue(entry, "SRTY") == 1);
+            item->SetErrorCode(TextValue(entry, "ERRCD"));
+            FReportResponseItemList.push_back(std::move(item));
+        }
+    });
+}
+
+// ---- Logged-in calls -----------------------------------------------------------------------------------
+
+namespace {
+
+// Logs in on the client; false when the gateway refused (negative RTCD). An unreadable answer or code 0
+// goes on with whatever token was read: the gateway then answers the batch itself.
+bool Login(ApiServiceSoap& client, const std::string& AUserName, const std::string& APassword, std::string& token) {
+    std::string answer;
+    {
+        TLogin login;
+        login.SetUserName(AUserName);
+        login.SetPassword(APassword);
+        answer = client.ApiLogin(login.AsString());
+    }
+    TLoginResult result;
+    result.LoadFromString(answer);
+    if (result.ReturnCode() < 0) return false;
+    token = result.Token();
+    return true;
+}
+
+} // namespace
+
+bool SendSMSWithLogin(const std::string& AUserName, const std::string& APassword,
+                      const std::string& ACampaignGroup, const std::string& AJobId, TSendSMS& ASendSMS,
+                      TSendSMSResponse& AResponse) {
+    ApiServiceSoapRef client = CreateApiServiceClient(false, DefaultServiceDescriptionAddress(), nullptr);
+    std::string token;
+    if (!Login(*client, AUserName, APassword, token)) return false;
+    ASendSMS.SetToken(std::move(token));
+    ASendSMS.SetJobId(AJobId);
+    ASendSMS.SetCampaignGroup(ACampaignGroup);
+    std::string answer = client->SendBulkSMS(ASendSMS.AsString());
+    AResponse.LoadFromString(answer);
+    return true;
+}
+
+bool GetReportWithLogin(const std::string& AUserName, const std::string& APassword, const std::string& AJobId,
+                        TGetReport& AGetReport, TReportResponse& AResponse) {
+    ApiServiceSoapRef client = CreateApiServiceClient(false, DefaultServiceDescriptionAddress(), nullptr);
+    std::string token;
+    if (!Login(*client, AUserName, APassword, token)) return false;
+    AGetReport.SetToken(std::move(token));
+    AGetReport.SetJobId(AJobId);
+    std::string answer = client->Report(AGetReport.AsString());
+    AResponse.LoadFromString(answer);
+    return true;
+}
+
+} // namespace velmora::gateway

@@ -1,0 +1,15 @@
+#pragma once
+// ANSI code page conversion for the run log (Windows: the system ANSI code page; elsewhere Windows-1254).
+#include <string>
+
+namespace velmora::platform {
+
+// UTF-8 in, ANSI bytes out; characters the code page lacks become '?'.
+std::string Utf8ToAnsi(const std::string& utf8);
+std::string AnsiToUtf8(const std::string& ansi);
+
+// UTF-8 <-> UTF-16 for APIs that take wide text (ODBC, WinInet).
+std::u16string Utf8ToUtf16(const std::string& utf8);
+std::string Utf16ToUtf8(const std::u16string& utf16);
+
+} // namespace velmora::platform

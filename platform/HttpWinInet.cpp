@@ -1,0 +1,163 @@
+// HttpPost with WinInet: one session, connection and request handle per call.
+#include "platform/Http.h"
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <wininet.h>
+
+#include <limits>
+#include <string>
+
+#include "platform/Error.h"
+
+namespace velmora::platform {
+
+namespace {
+
+class InetHandle {
+public:
+    explicit InetHandle(HINTERNET h = nullptr) : h_(h) {}
+    ~InetHandle() { if (h_) InternetCloseHandle(h_); }
+    InetHandle(const InetHandle&) = delete;
+    InetHandle& operator=(const InetHandle&) = delete;
+    HINTERNET get() const { return h_; }
+    explicit operator bool() const { return h_ != nullptr; }
+private:
+    HINTERNET h_;
+};
+
+std::wstring Widen(const std::string& utf8) {
+    if (utf8.empty()) return {};
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+    return out;
+}
+
+std::string Narrow(const wchar_t* text, size_t length) {
+    if (length == 0) return {};
+    int n = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+std::string SystemText(DWORD code) {
+    wchar_t* buffer = nullptr;
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM |
+                                 FORMAT_MESSAGE_IGNORE_INSERTS,
+                             GetModuleHandleW(L"wininet.dll"), code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::string text = n ? Narrow(buffer, n) : std::string();
+    if (buffer) LocalFree(buffer);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+    return text + " (error " + std::to_string(code) + ")";
+}
+
+[[noreturn]] void Fail(const std::string& url, const char* step, DWORD code, long timeoutSeconds) {
+    std::string what;
+    switch (code) {
+    case ERROR_INTERNET_TIMEOUT: what = "timed out after " + std::to_string(timeoutSeconds) + " seconds"; break;
+    case ERROR_INTERNET_NAME_NOT_RESOLVED: what = "the host name could not be resolved"; break;
+    case ERROR_INTERNET_CANNOT_CONNECT: what = "the connection was refused or could not be made"; break;
+    case ERROR_INTERNET_CONNECTION_ABORTED:
+    case ERROR_INTERNET_CONNECTION_RESET: what = "the connection was dropped"; break;
+    case ERROR_HTTP_INVALID_SERVER_RESPONSE: what = "the server closed the connection without a valid answer"; break;
+    default: what = std::string(step) + " failed"; break;
+    }
+    throw EHttpError("HTTP POST to " + url + " failed: " + what + ": " + SystemText(code));
+}
+
+void SetTimeout(HINTERNET h, DWORD option, long seconds) {
+    // Zero keeps WinInet's own default; the value is in milliseconds.
+    if (seconds <= 0) return;
+    unsigned long long ms = static_cast<unsigned long long>(seconds) * 1000ULL;
+    DWORD value = ms > std::numeric_limits<DWORD>::max() ? std::numeric_limits<DWORD>::max() : static_cast<DWORD>(ms);
+    InternetSetOptionW(h, option, &value, sizeof(value));
+}
+
+} // namespace
+
+HttpResponse HttpPost(const std::string& url, const std::vector<std::string>& headers,
+                      const std::string& body, const HttpTimeouts& timeouts) {
+    if (url.empty()) throw EHttpError("HTTP POST failed: the address is empty");
+    if (body.size() > std::numeric_limits<DWORD>::max())
+        throw EHttpError("HTTP POST to " + url + " refused: the request body is larger than 4 GB");
+
+    std::wstring headerBlock;
+    for (const std::string& h : headers) {
+        // A line break in a header would let a value smuggle in further headers.
+        if (h.find_first_of("\r\n") != std::string::npos)
+            throw EHttpError("HTTP POST to " + url + " refused: a request header contains a line break");
+        headerBlock += Widen(h);
+        headerBlock += L"\r\n";
+    }
+
+    std::wstring wideUrl = Widen(url);
+    URL_COMPONENTSW parts{};
+    parts.dwStructSize = sizeof(parts);
+    parts.dwSchemeLength = 1;
+    parts.dwHostNameLength = 1;
+    parts.dwUrlPathLength = 1;
+    parts.dwExtraInfoLength = 1;
+    if (!InternetCrackUrlW(wideUrl.c_str(), static_cast<DWORD>(wideUrl.size()), 0, &parts))
+        throw EHttpError("HTTP POST to " + url + " failed: the address is not a valid HTTP address");
+    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)
+        throw EHttpError("HTTP POST to " + url + " failed: only http and https addresses are supported");
+    std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+    std::wstring object = std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) +
+                          std::wstring(parts.lpszExtraInfo ? parts.lpszExtraInfo : L"", parts.dwExtraInfoLength);
+    if (object.empty()) object = L"/";
+    const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+
+    InetHandle session(InternetOpenW(L"Velmora", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (!session) Fail(url, "opening the HTTP client", GetLastError(), 0);
+    // WinInet has no limit for the whole request; the send and receive limits bound each wait instead.
+    SetTimeout(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, timeouts.connectSeconds);
+    SetTimeout(session.get(), INTERNET_OPTION_SEND_TIMEOUT, timeouts.totalSeconds);
+    SetTimeout(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, timeouts.totalSeconds);
+
+    InetHandle connection(InternetConnectW(session.get(), host.c_str(), parts.nPort, nullptr, nullptr,
+                                           INTERNET_SERVICE_HTTP, 0, 0));
+    if (!connection) Fail(url, "connecting", GetLastError(), timeouts.connectSeconds);
+
+    DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI |
+                  INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_PRAGMA_NOCACHE;
+    if (secure) flags |= INTERNET_FLAG_SECURE;
+    InetHandle request(HttpOpenRequestW(connection.get(), L"POST", object.c_str(), nullptr, nullptr, nullptr, flags, 0));
+    if (!request) Fail(url, "opening the request", GetLastError(), timeouts.connectSeconds);
+
+    if (!HttpSendRequestW(request.get(), headerBlock.empty() ? nullptr : headerBlock.c_str(),
+                          static_cast<DWORD>(headerBlock.size()), const_cast<char*>(body.data()),
+                          static_cast<DWORD>(body.size())))
+        Fail(url, "sending the request", GetLastError(), timeouts.totalSeconds);
+
+    HttpResponse response;
+    DWORD status = 0;
+    DWORD length = sizeof(status);
+    if (!HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr))
+        Fail(url, "reading the answer status", GetLastError(), timeouts.totalSeconds);
+    response.status = static_cast<long>(status);
+
+    std::wstring contentType(256, L'\0');
+    length = static_cast<DWORD>(contentType.size() * sizeof(wchar_t));
+    BOOL ok = HttpQueryInfoW(request.get(), HTTP_QUERY_CONTENT_TYPE, contentType.data(), &length, nullptr);
+    if (!ok && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+        contentType.assign(length / sizeof(wchar_t) + 1, L'\0');
+        ok = HttpQueryInfoW(request.get(), HTTP_QUERY_CONTENT_TYPE, contentType.data(), &length, nullptr);
+    }
+    if (ok) response.contentType = Narrow(contentType.data(), length / sizeof(wchar_t));
+
+    char buffer[64 * 1024];
+    for (;;) {
+        DWORD read = 0;
+        if (!InternetReadFile(request.get(), buffer, sizeof(buffer), &read))
+            Fail(url, "reading the answer", GetLastError(), timeouts.totalSeconds);
+        if (read == 0) break;
+        response.body.append(buffer, read);
+    }
+    return response;
+}
+
+} // namespace velmora::platform

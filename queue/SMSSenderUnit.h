@@ -1,0 +1,68 @@
+#pragma once
+// Sending pending queue rows to the gateway and collecting their delivery reports.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "config/SMSAyarlari.h"
+#include "db/DbConnection.h"
+#include "platform/DateTime.h"
+#include "queue/SMSConstV2.h"
+
+namespace velmora::queue {
+
+// One message held in memory for SMSItemListesiGonder.
+struct TSMSItem {
+    int32_t Id = 0;
+    TMesajGrubu MesajGrubu = TMesajGrubu::mgNone;
+    std::string GSM;
+    std::string Mesaj;
+    TMesajDurumu Durum = TMesajDurumu::mdBeklemede;
+    std::string RaporId;
+    bool HemenGonder = false;
+    TDateTime GondermeBaslangic = 0;
+    TDateTime KayitTarihi = 0;
+};
+using TSMSItemList = std::vector<std::unique_ptr<TSMSItem>>;
+
+class TSMSGonder {
+public:
+    TSMSGonder(db::TDbConnection& AConnection, const config::TSMSAyarlari& ASMSAyarlari)
+        : FConnection(AConnection), FSMSAyarlari(ASMSAyarlari) {}
+
+    db::TDbConnection& Connection() const { return FConnection; }
+    const config::TSMSAyarlari& SMSAyarlari() const { return FSMSAyarlari; }
+    void SetSMSAyarlari(const config::TSMSAyarlari& value) { FSMSAyarlari = value; }
+
+    // Sends every pending row in one batch; true when there was nothing to send or the answer was applied.
+    bool SMSGonder();
+    // Inserts the caller's items into the queue and sends them at once.
+    bool SMSItemListesiGonder(const TSMSItemList& ASMSItemList, bool AOneToMany, int& Toplam, int& Basarili,
+                              int& Basarisiz);
+
+private:
+    db::TDbConnection& FConnection;
+    config::TSMSAyarlari FSMSAyarlari;
+};
+
+class TSMSRapor {
+public:
+    TSMSRapor(db::TDbConnection& AConnection, const config::TSMSAyarlari& ASMSAyarlari)
+        : FConnection(AConnection), FSMSAyarlari(ASMSAyarlari) {}
+
+    db::TDbConnection& Connection() const { return FConnection; }
+    const config::TSMSAyarlari& SMSAyarlari() const { return FSMSAyarlari; }
+
+    // Asks about every row at state 1 in one batch; true when there was nothing to ask or the answer was applied.
+    bool RaporGetir();
+
+private:
+    db::TDbConnection& FConnection;
+    config::TSMSAyarlari FSMSAyarlari;
+};
+
+// The Turkish description written to "aciklama" for a delivery status code (letter case ignored).
+std::string DeliveryStatusText(const std::string& code);
+
+} // namespace velmora::queue

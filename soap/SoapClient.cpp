@@ -1,0 +1,165 @@
+#include "soap/SoapClient.h"
+
+#include <string_view>
+#include <vector>
+
+#include "platform/Error.h"
+#include "xml/XmlDocument.h"
+
+namespace velmora::soap {
+
+namespace {
+
+constexpr std::string_view kEnvelopeStart =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
+    "<soap12:Envelope xmlns:soap12=\"http://www.w3.org/2003/05/soap-envelope\"><soap12:Body>";
+constexpr std::string_view kEnvelopeEnd = "</soap12:Body></soap12:Envelope>";
+
+std::string_view Replacement(char c) {
+    switch (c) {
+    case '&': return "&amp;";
+    case '<': return "&lt;";
+    case '>': return "&gt;";
+    case '"': return "&quot;";
+    case '\'': return "&apos;";
+    // A raw CR would be folded into LF by the receiving parser; the reference keeps the text as it was.
+    case '\r': return "&#13;";
+    default: return {};
+    }
+}
+
+size_t EscapedLength(std::string_view s) {
+    size_t n = s.size();
+    for (char c : s) {
+        std::string_view rep = Replacement(c);
+        if (!rep.empty()) n += rep.size() - 1;
+    }
+    return n;
+}
+
+void AppendEscaped(std::string& out, std::string_view s) {
+    size_t run = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        std::string_view rep = Replacement(s[i]);
+        if (rep.empty()) continue;
+        out.append(s.data() + run, i - run);
+        out.append(rep);
+        run = i + 1;
+    }
+    out.append(s.data() + run, s.size() - run);
+}
+
+std::string_view LocalName(std::string_view name) {
+    size_t colon = name.find(':');
+    return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+// The first child element whose name, without its prefix, is local. The envelope's prefixes are the
+// sender's choice, so only local names are compared.
+xml::XmlElement ChildByLocalName(const xml::XmlElement& parent, std::string_view local) {
+    for (const xml::XmlElement& child : parent.Children()) {
+        if (LocalName(child.Name()) == local) return child;
+    }
+    return {};
+}
+
+std::string TextOrEmpty(const xml::XmlElement& element) {
+    try {
+        return element.Text();
+    } catch (const Error&) {
+        return {};
+    }
+}
+
+// Raises the fault as ESoapFault: SOAP 1.2 Code/Value and Reason/Text, or 1.1 faultcode and faultstring.
+[[noreturn]] void RaiseFault(const xml::XmlElement& fault, const std::string& address) {
+    std::string reason;
+    std::string code;
+    if (xml::XmlElement r = ChildByLocalName(fault, "Reason")) {
+        reason = TextOrEmpty(ChildByLocalName(r, "Text"));
+    } else if (xml::XmlElement fs = ChildByLocalName(fault, "faultstring")) {
+        reason = TextOrEmpty(fs);
+    }
+    if (xml::XmlElement c = ChildByLocalName(fault, "Code")) {
+        code = TextOrEmpty(ChildByLocalName(c, "Value"));
+    } else if (xml::XmlElement fc = ChildByLocalName(fault, "faultcode")) {
+        code = TextOrEmpty(fc);
+    }
+    std::string message = "SOAP fault from " + address + ": " + (reason.empty() ? "(no reason given)" : reason);
+    if (!code.empty()) message += " [" + code + "]";
+    throw ESoapFault(message);
+}
+
+} // namespace
+
+SoapClient::SoapClient(std::string endpoint, std::string namespaceUri)
+    : endpoint_(std::move(endpoint)), namespaceUri_(std::move(namespaceUri)) {}
+
+std::string BuildEnvelope(const std::string& namespaceUri, const std::string& operation, const std::string& data) {
+    // Sized exactly in advance: a batch of 100,000 messages is written once, without regrowing.
+    const size_t size = kEnvelopeStart.size() + 1 + operation.size() + 8 + EscapedLength(namespaceUri) + 2 + 6 +
+                        EscapedLength(data) + 7 + 2 + operation.size() + 1 + kEnvelopeEnd.size();
+    std::string out;
+    out.reserve(size);
+    out.append(kEnvelopeStart);
+    out.append("<").append(operation).append(" xmlns=\"");
+    AppendEscaped(out, namespaceUri);
+    out.append("\">");
+    out.append("<data>");
+    AppendEscaped(out, data);
+    out.append("</data>");
+    out.append("</").append(operation).append(">");
+    out.append(kEnvelopeEnd);
+    return out;
+}
+
+std::string ContentType(const std::string& namespaceUri, const std::string& operation) {
+    return "application/soap+xml; charset=\"utf-8\";action=\"" + namespaceUri + operation + "\"";
+}
+
+std::string ReadAnswer(const platform::HttpResponse& response, const std::string& operation,
+                       const std::string& address) {
+    const bool success = response.status >= 200 && response.status < 300;
+    xml::XmlDocument doc;
+    std::string parseError;
+    const bool isXml = doc.TryLoadFromString(response.body, &parseError);
+    xml::XmlElement envelope = isXml ? doc.Root() : xml::XmlElement();
+    xml::XmlElement body;
+    if (envelope && LocalName(envelope.Name()) == "Envelope") body = ChildByLocalName(envelope, "Body");
+
+    // A fault is reported as such whatever the status (SOAP 1.2 sends it with 500).
+    if (body) {
+        if (xml::XmlElement fault = ChildByLocalName(body, "Fault")) RaiseFault(fault, address);
+    }
+    if (!success) throw EHttpError("HTTP " + std::to_string(response.status) + " from " + address);
+
+    if (!isXml) throw ESoapFault("The answer from " + address + " to " + operation +
+                                 " is not XML: " + parseError);
+    if (!body) throw ESoapFault("The answer from " + address + " to " + operation + " is not a SOAP envelope");
+    std::vector<xml::XmlElement> parts = body.Children();
+    if (parts.empty())
+        throw ESoapFault("The answer from " + address + " to " + operation + " has an empty SOAP body");
+    // The result element is optional: without it the result is empty text.
+    xml::XmlElement result = ChildByLocalName(parts.front(), operation + "Result");
+    if (!result) return {};
+    try {
+        return result.Text();
+    } catch (const EXmlError&) {
+        throw ESoapFault("The answer from " + address + " to " + operation + " holds elements in \"" + operation +
+                         "Result\" instead of text");
+    }
+}
+
+std::string SoapClient::Call(const std::string& operation, const std::string& data,
+                             const platform::HttpTimeouts& timeouts) const {
+    std::vector<std::string> headers{"Content-Type: " + ContentType(namespaceUri_, operation)};
+    platform::HttpResponse response;
+    {
+        // The envelope is released before the answer is parsed: a large batch is held once, not twice.
+        const std::string envelope = BuildEnvelope(namespaceUri_, operation, data);
+        response = platform::HttpPost(endpoint_, headers, envelope, timeouts);
+    }
+    return ReadAnswer(response, operation, endpoint_);
+}
+
+} // namespace velmora::soap

@@ -1,0 +1,40 @@
+#pragma once
+// A small SOAP 1.2 client for document/literal operations that take one text parameter "data" and
+// return one text "<Operation>Result", posted over platform::HttpPost.
+#include <string>
+
+#include "platform/Http.h"
+
+namespace velmora::soap {
+
+class SoapClient {
+public:
+    SoapClient(std::string endpoint, std::string namespaceUri);
+
+    const std::string& Endpoint() const { return endpoint_; }
+    void SetEndpoint(std::string endpoint) { endpoint_ = std::move(endpoint); }
+    const std::string& NamespaceUri() const { return namespaceUri_; }
+
+    // Posts one call and returns the text of the "<operation>Result" element (empty when the gateway left it
+    // out). Throws EHttpError on a transport failure, an expired time-out or a non-2xx status without a
+    // SOAP fault; ESoapFault on a SOAP fault (any status) and on a 2xx answer that is not a SOAP envelope.
+    std::string Call(const std::string& operation, const std::string& data,
+                     const platform::HttpTimeouts& timeouts) const;
+
+private:
+    std::string endpoint_;
+    std::string namespaceUri_;
+};
+
+// The request envelope: declaration, soap12 Envelope and Body, the operation element in the service
+// namespace and its "data" child holding the text escaped (CR as a reference, so the text arrives intact).
+std::string BuildEnvelope(const std::string& namespaceUri, const std::string& operation, const std::string& data);
+
+// application/soap+xml; charset="utf-8";action="<namespace><operation>"
+std::string ContentType(const std::string& namespaceUri, const std::string& operation);
+
+// Turns an HTTP answer into the result text, or raises as Call does. address names the endpoint in messages.
+std::string ReadAnswer(const platform::HttpResponse& response, const std::string& operation,
+                       const std::string& address);
+
+} // namespace velmora::soap

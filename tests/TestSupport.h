@@ -1,0 +1,69 @@
+#pragma once
+// Small fixtures shared by the tests: temporary folders, databases made from our schema,
+// a pinned clock and pinned regional formats.
+#include <string>
+#include <vector>
+#include "platform/DateTime.h"
+#include "platform/Regional.h"
+
+namespace velmora::test {
+
+// A fresh folder under the temporary directory, removed with everything in it at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::string& Path() const { return path_; }  // with a trailing separator
+    std::string File(const std::string& name) const { return path_ + name; }
+private:
+    std::string path_;
+};
+
+// Path of a file of the source tree, e.g. SourcePath("tools/schema/tenant.sqlite.sql").
+std::string SourcePath(const std::string& relative);
+std::string BinaryPath(const std::string& relative);
+
+// Creates an SQLite database file from one of our DDL scripts (runs every statement of the file).
+void CreateSqliteDatabase(const std::string& dbPath, const std::string& schemaRelativePath);
+// Runs a script (statements separated by ';' at line ends) on an SQLite file with the raw C API.
+void RunSqliteScript(const std::string& dbPath, const std::string& sql);
+
+// Pins the clock for the scope of a test; restores the machine clock afterwards.
+class FixedClock {
+public:
+    explicit FixedClock(TDateTime now);
+    FixedClock(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0);
+    ~FixedClock();
+    void Set(TDateTime now);
+};
+
+// Pins the regional formats for the scope of a test.
+class RegionalScope {
+public:
+    explicit RegionalScope(const platform::FormatSettings& settings);
+    ~RegionalScope();
+};
+
+// Sets an environment variable for the scope of a test, restoring the previous value afterwards.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value);
+    ~ScopedEnv();
+private:
+    std::string name_;
+    bool had_ = false;
+    std::string old_;
+};
+
+// A program database (from tools/schema/program.sqlite.sql) listing the given tenant database files,
+// all active, and a "Settings.xml" naming it. Returns the settings file's path.
+std::string MakeProgramDatabase(const TempDir& dir, const std::vector<std::string>& tenantDbPaths);
+// A tenant database from tools/schema/tenant.sqlite.sql, with one gateway account row.
+std::string MakeTenantDatabase(const TempDir& dir, const std::string& name, const std::string& gatewayUser = "demo",
+                               const std::string& gatewayPassword = "secret");
+// Writes a "Settings.xml" whose database is the SQLite file at dbPath; extra is appended inside "Ayarlar".
+void WriteSettingsFile(const std::string& settingsPath, const std::string& dbPath, const std::string& extra = "");
+
+TDateTime DT(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0);
+
+} // namespace velmora::test

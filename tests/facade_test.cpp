@@ -1,0 +1,281 @@
+// One table of behaviours of TDbConnection/TDbQuery, run on the embedded SQLite backend and on the
+// generic ODBC backend (through the SQLite ODBC driver), so both honour what the callers rely on.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "db/DbConnection.h"
+#include "platform/Error.h"
+#include "tests/TestSupport.h"
+
+using namespace velmora;
+using namespace velmora::db;
+
+namespace {
+
+const char* kSchema = R"(
+CREATE TABLE tbOrnek (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  ad VARCHAR(50),
+  sayi INTEGER,
+  tutar NUMERIC,
+  tarih DATETIME,
+  notlar VARCHAR(20) DEFAULT 'varsayilan'
+);
+INSERT INTO tbOrnek (ad, sayi, tutar, tarih) VALUES ('bir', 1, 12.5, '2013-03-21 14:05:10.000');
+INSERT INTO tbOrnek (ad, sayi, tutar, tarih) VALUES (NULL, NULL, NULL, NULL);
+)";
+
+enum class Backend { Sqlite, OdbcSqlite };
+
+std::string BackendName(const testing::TestParamInfo<Backend>& info) {
+    return info.param == Backend::Sqlite ? "EmbeddedSqlite" : "OdbcSqliteDriver";
+}
+
+class FacadeTest : public testing::TestWithParam<Backend> {
+protected:
+    void SetUp() override {
+        path_ = dir_.File("facade.db");
+        test::RunSqliteScript(path_, kSchema);
+        if (GetParam() == Backend::Sqlite) {
+            conn_.Server = "sqlite:" + path_;
+            conn_.SetConnected(true);
+        } else {
+            conn_.AttachBackend(OpenOdbcBackend("DRIVER={SQLite3};Database=" + path_));
+        }
+    }
+
+    test::TempDir dir_;
+    std::string path_;
+    TDbConnection conn_;
+};
+
+TEST_P(FacadeTest, NullColumnsReadAsEmptyZeroAndTheEpoch) {
+    TDbQuery q(&conn_);
+    q.SetSQL("SELECT * FROM tbOrnek WHERE ad IS NULL");
+    q.Open();
+    ASSERT_EQ(q.RecordCount(), 1);
+    EXPECT_TRUE(q.FieldByName("ad").IsNull());
+    EXPECT_EQ(q.FieldByName("ad").AsString(), "");
+    EXPECT_EQ(q.FieldByName("sayi").AsInteger(), 0);
+    EXPECT_EQ(q.FieldByName("tutar").AsCurrency().units, 0);
+    EXPECT_EQ(q.FieldByName("tarih").AsDateTime(), 0.0);  // 30 December 1899 00:00
+    EXPECT_TRUE(q.FieldByName("tarih").AsVariant().IsNull());
+}
+
+TEST_P(FacadeTest, TypedReadsOfAFullRow) {
+    TDbQuery q(&conn_);
+    q.SetSQL("SELECT * FROM tbOrnek WHERE sayi = 1");
+    q.Open();
+    ASSERT_EQ(q.RecordCount(), 1);
+    EXPECT_EQ(q.FieldByName("ad").AsString(), "bir");
+    EXPECT_EQ(q.FieldByName("sayi").AsString(), "1");
+    EXPECT_EQ(q.FieldByName("tutar").AsCurrency().units, 125000);
+    EXPECT_DOUBLE_EQ(q.FieldByName("tarih").AsDateTime(), test::DT(2013, 3, 21, 14, 5, 10));
+    test::RegionalScope tr(platform::TurkishFormatSettings());
+    EXPECT_EQ(q.FieldByName("tarih").AsString(), "21.03.2013 14:05:10");
+}
+
+TEST_P(FacadeTest, EmptyResultCountsZeroAndReadsLikeNull) {
+    TDbQuery q(&conn_);
+    q.SetSQL("SELECT * FROM tbOrnek WHERE id = -1");
+    q.Open();
+    EXPECT_EQ(q.RecordCount(), 0);
+    EXPECT_TRUE(q.Eof());
+    EXPECT_EQ(q.FieldByName("ad").AsString(), "");
+    EXPECT_EQ(q.FieldByName("sayi").AsInteger(), 0);
+    EXPECT_NO_THROW(q.Next());
+}
+
+TEST_P(FacadeTest, FieldByNameIgnoresCaseAndRejectsUnknownColumns) {
+    TDbQuery q(&conn_);
+    q.SetSQL("SELECT id, ad FROM tbOrnek");
+    q.Open();
+    EXPECT_EQ(q.FieldByName("Id").FieldName(), "id");
+    EXPECT_EQ(q.FieldByName("AD").FieldName(), "ad");
+    EXPECT_EQ(q.FieldCount(), 2);
+    EXPECT_EQ(q.Fields(2).FieldName(), "ad");
+    EXPECT_THROW(q.FieldByName("yok"), EDatabaseError);
+}
+
+TEST_P(FacadeTest, NextPastTheLastRowStopsAtTheEnd) {
+    TDbQuery q(&conn_);
+    q.SetSQL("SELECT * FROM tbOrnek ORDER BY id");
+    q.Open();
+    ASSERT_EQ(q.RecordCount(), 2);
+    q.Next();
+    q.Next();
+    EXPECT_TRUE(q.Eof());
+    EXPECT_NO_THROW(q.Next());
+    q.First();
+    EXPECT_EQ(q.FieldByName("ad").AsString(), "bir");
+}
+
+TEST_P(FacadeTest, AppendPostReadsBackTheIdentityAndLocateFindsPostedRows) {
+    TDbQuery q(&conn_);
+    q.SetSQL("SELECT * FROM tbOrnek WHERE id = -1");
+    q.Open();
+    std::vector<int> ids;
+    for (int i = 0; i < 3; ++i) {
+        q.Append();
+        q.FieldByName("ad").SetValue("satır " + std::to_string(i));
+        q.FieldByName("sayi").SetValue(i * 10);
+        q.FieldByName("tarih").SetDateTime(test::DT(2026, 12, 10, 9, 30, 0, 250));
+        q.Post();
+        ids.push_back(q.FieldByName("id").AsInteger());
+        EXPECT_GT(ids.back(), 2);
+        // Columns never written read as NULL in the query's copy, whatever the table's default.
+        EXPECT_TRUE(q.FieldByName("notlar").IsNull());
+    }
+    EXPECT_EQ(q.RecordCount(), 3);
+    for (int i = 0; i < 3; ++i) {
+        q.First();
+        ASSERT_TRUE(q.Locate("id", Value::Integer(ids[i])));
+        EXPECT_EQ(q.FieldByName("sayi").AsInteger(), i * 10);
+    }
+    EXPECT_FALSE(q.Locate("id", Value::Integer(999999)));
+
+    TDbQuery check(&conn_);
+    check.SetSQL("SELECT * FROM tbOrnek WHERE id = :id");
+    check.ParamByName("id").SetValue(ids[1]);
+    check.Open();
+    ASSERT_EQ(check.RecordCount(), 1);
+    EXPECT_EQ(check.FieldByName("ad").AsString(), "satır 1");
+    EXPECT_EQ(check.FieldByName("notlar").AsString(), "varsayilan");
+    EXPECT_DOUBLE_EQ(check.FieldByName("tarih").AsDateTime(), test::DT(2026, 12, 10, 9, 30, 0, 250));
+}
+
+TEST_P(FacadeTest, RowPostedWithoutColumnsTakesDefaultsAndCanBeEditedLater) {
+    TDbQuery q(&conn_);
+    q.SetSQL("SELECT * FROM tbOrnek WHERE id = -1");
+    q.Open();
+    q.Append();
+    q.Post();
+    const int id = q.FieldByName("id").AsInteger();
+    EXPECT_TRUE(q.FieldByName("notlar").IsNull());
+    q.Edit();
+    q.FieldByName("sayi").SetValue(77);
+    q.Post();
+
+    TDbQuery check(&conn_);
+    check.SetSQL("SELECT * FROM tbOrnek WHERE id = " + std::to_string(id));
+    check.Open();
+    ASSERT_EQ(check.RecordCount(), 1);
+    EXPECT_EQ(check.FieldByName("sayi").AsInteger(), 77);
+    EXPECT_EQ(check.FieldByName("notlar").AsString(), "varsayilan");
+}
+
+TEST_P(FacadeTest, EditAndClearUpdateOnlyThatRow) {
+    TDbQuery q(&conn_);
+    q.SetSQL("SELECT * FROM tbOrnek ORDER BY id");
+    q.Open();
+    q.Edit();
+    q.FieldByName("ad").Clear();
+    q.FieldByName("sayi").SetValue(5);
+    q.Post();
+    q.Close();
+    q.SetSQL("SELECT COUNT(*) AS n FROM tbOrnek WHERE ad IS NULL");
+    q.Open();
+    EXPECT_EQ(q.FieldByName("n").AsInteger(), 2);
+}
+
+TEST_P(FacadeTest, MarkersInsideQuotedLiteralsAreText) {
+    TDbQuery q(&conn_);
+    q.SetSQL("SELECT ':sayi' AS metin, sayi FROM tbOrnek WHERE sayi = :sayi");
+    q.ParamByName("SAYI").SetValue(1);
+    EXPECT_THROW(q.ParamByName("metin"), EDatabaseError);
+    q.Open();
+    ASSERT_EQ(q.RecordCount(), 1);
+    EXPECT_EQ(q.FieldByName("metin").AsString(), ":sayi");
+}
+
+TEST_P(FacadeTest, DateParameterBindsAsADate) {
+    TDbQuery q(&conn_);
+    q.SetSQL("SELECT * FROM tbOrnek WHERE tarih < :t");
+    q.ParamByName("t").SetAsDate(test::DT(2013, 3, 22));
+    q.Open();
+    EXPECT_EQ(q.RecordCount(), 1);
+}
+
+TEST_P(FacadeTest, ErrorsCarryTheServersText) {
+    TDbQuery q(&conn_);
+    q.SetSQL("SELECT * FROM tbYok");
+    try {
+        q.Open();
+        FAIL() << "no error raised";
+    } catch (const EDatabaseError& e) {
+        EXPECT_NE(std::string(e.what()).find("tbYok"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(q.Active());
+    EXPECT_THROW(conn_.ExecSQL("THIS IS NOT SQL"), EDatabaseError);
+}
+
+TEST_P(FacadeTest, WritingOutsideEditOrInsertIsRefused) {
+    TDbQuery q(&conn_);
+    q.SetSQL("SELECT * FROM tbOrnek");
+    q.Open();
+    EXPECT_THROW(q.FieldByName("ad").SetValue("x"), EDatabaseError);
+    TDbQuery joined(&conn_);
+    joined.SetSQL("SELECT a.id FROM tbOrnek a, tbOrnek b");
+    joined.Open();
+    EXPECT_THROW(joined.Append(), EDatabaseError);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, FacadeTest, testing::Values(Backend::Sqlite, Backend::OdbcSqlite), BackendName);
+
+TEST(FacadeConnection, DisconnectingAClosedConnectionDoesNothing) {
+    TDbConnection c;
+    EXPECT_NO_THROW(c.SetConnected(false));
+    EXPECT_FALSE(c.Connected());
+    EXPECT_THROW(c.ExecSQL("SELECT 1"), EDatabaseError);
+}
+
+TEST(FacadeConnection, AFailedConnectLeavesTheConnectionClosedAndUsable) {
+    test::TempDir dir;
+    TDbConnection c;
+    c.Server = "sqlite:" + dir.File("missing.db");
+    EXPECT_THROW(c.SetConnected(true), EDatabaseError);
+    EXPECT_FALSE(c.Connected());
+    test::RunSqliteScript(dir.File("missing.db"), "CREATE TABLE x (id INTEGER);");
+    EXPECT_NO_THROW(c.SetConnected(true));
+    EXPECT_TRUE(c.Connected());
+}
+
+struct MarkerCase {
+    const char* sql;
+    const char* prepared;
+    std::vector<std::string> names;
+};
+
+TEST(FacadeText, ParameterMarkers) {
+    const MarkerCase cases[] = {
+        {"SELECT * FROM t WHERE id = :id", "SELECT * FROM t WHERE id = ?", {"id"}},
+        {"WHERE a = :a AND b = ':b' AND c = :c", "WHERE a = ? AND b = ':b' AND c = ?", {"a", "c"}},
+        {"WHERE d = '14:05:10' AND h = :saat", "WHERE d = '14:05:10' AND h = ?", {"saat"}},
+        {"WHERE s = 'it''s :x' AND y = :y", "WHERE s = 'it''s :x' AND y = ?", {"y"}},
+        {"WHERE [col:x] = :v -- :comment", "WHERE [col:x] = ? -- :comment", {"v"}},
+        {"SELECT 1", "SELECT 1", {}},
+    };
+    for (const MarkerCase& c : cases) {
+        std::vector<std::string> names;
+        EXPECT_EQ(ReplaceParamMarkers(c.sql, names), c.prepared) << c.sql;
+        EXPECT_EQ(names, c.names) << c.sql;
+    }
+}
+
+TEST(FacadeText, SingleTableOfAStatement) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"SELECT * FROM tbNuvoListe WHERE id = -1", "tbNuvoListe"},
+        {"SELECT id, rapor_id, gsm, durum, aciklama FROM tbNuvoListe WHERE durum = 1", "tbNuvoListe"},
+        {"SELECT * FROM tbNuvoSonKontrol", "tbNuvoSonKontrol"},
+        {"SELECT * FROM tbNuvoListe WHERE durum = 0 ORDER BY kayit_tarihi", "tbNuvoListe"},
+        {"SELECT * FROM tbNuvoSorguListesi WHERE tbNuvoSorguListesi.otomatik_calistir = 1 AND (x IN (SELECT y FROM z))",
+         "tbNuvoSorguListesi"},
+        {"SELECT * FROM a JOIN b ON a.id = b.id", ""},
+        {"SELECT * FROM a, b", ""},
+        {"UPDATE a SET x = 1", ""},
+    };
+    for (const auto& [sql, table] : cases) EXPECT_EQ(SingleTableOf(sql), table) << sql;
+}
+
+} // namespace
