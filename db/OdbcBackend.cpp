@@ -4,6 +4,9 @@
 #include "db/OdbcConnectionString.h"
 
 #ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 #endif
 #include <sql.h>
@@ -14,13 +17,16 @@
 #endif
 
 #include <algorithm>
-#include <initializer_list>
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/CodePage.h"
 #include "platform/DateTime.h"
@@ -574,7 +580,7 @@ void OdbcBackend::Connect(const std::string& connectionString) {
 
     SQLWCHAR dbms[256] = {};
     SQLSMALLINT dbmsLen = 0;
-    if (Succeeded(SQLGetInfoW(dbc_, SQL_DBMS_NAME, dbms, sizeof dbms, &dbmsLen))) {
+    if (Succeeded(SQLGetInfoW(dbc_, SQL_DBMS_NAME, dbms, static_cast<SQLSMALLINT>(sizeof dbms), &dbmsLen))) {
         size_t n = std::min(static_cast<size_t>(std::max<SQLSMALLINT>(dbmsLen, 0)) / sizeof(SQLWCHAR),
                             sizeof dbms / sizeof dbms[0] - 1);
         sqlServer_ = ContainsNoCase(Narrow(dbms, n), "SQL Server");
@@ -751,7 +757,8 @@ std::vector<std::vector<Value>> OdbcBackend::CatalogRows(ResultData& data, const
     }
     for (auto& row : data.rows) {
         if (!EqualsNoCase(text(row, 2), name.table)) continue;
-        if (!EqualsNoCase(text(row, 1), schema)) continue;
+        std::string rowSchema = text(row, 1);
+        if (!schema.empty() && !rowSchema.empty() && !EqualsNoCase(rowSchema, schema)) continue;  // drivers without schemas report none
         rows.push_back(std::move(row));
     }
     return rows;

@@ -320,6 +320,11 @@ void SqliteBackend::Execute(const std::string& sql, const std::vector<Value>& pa
         ++state_.statementSerial;  // GETDATE() is read afresh for each statement
         for (int i = 1; i <= piece.paramCount; ++i) Bind(stmt, i, params[nextParam++]);
 
+        // The first step comes before the columns are read: it re-prepares a cached statement
+        // after a schema change, which can change what "SELECT *" stands for.
+        int rc = sqlite3_step(stmt);
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) Fail();
+
         // The first statement that yields columns gives the result, as the server's first result set.
         const int columnCount = sqlite3_column_count(stmt);
         const bool collect = result && !collected && columnCount > 0;
@@ -338,16 +343,16 @@ void SqliteBackend::Execute(const std::string& sql, const std::vector<Value>& pa
                 result->columns.push_back(std::move(desc));
             }
         }
-        for (;;) {
-            const int rc = sqlite3_step(stmt);
-            if (rc == SQLITE_DONE) break;
-            if (rc != SQLITE_ROW) Fail();
-            if (!collect) continue;
-            std::vector<Value> row;
-            row.reserve(static_cast<size_t>(columnCount));
-            for (int c = 0; c < columnCount; ++c) row.push_back(Read(stmt, c, kinds[static_cast<size_t>(c)]));
-            result->rows.push_back(std::move(row));
+        while (rc == SQLITE_ROW) {
+            if (collect) {
+                std::vector<Value> row;
+                row.reserve(static_cast<size_t>(columnCount));
+                for (int c = 0; c < columnCount; ++c) row.push_back(Read(stmt, c, kinds[static_cast<size_t>(c)]));
+                result->rows.push_back(std::move(row));
+            }
+            rc = sqlite3_step(stmt);
         }
+        if (rc != SQLITE_DONE) Fail();
     }
 }
 

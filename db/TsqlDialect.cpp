@@ -332,12 +332,14 @@ std::string RewriteStatement(const std::vector<Token>& t, const std::string& dat
                     continue;
                 }
             }
-            // The dbo schema: SQLite would take it for an attached database.
-            if (up == "DBO" && i + 2 < n && IsPunct(t[i + 1], '.') &&
-                (t[i + 2].kind == TokKind::Word || t[i + 2].kind == TokKind::QuotedIdent)) {
-                i += 2;
-                continue;
-            }
+        }
+        // The dbo schema: SQLite would take it for the name of an attached database.
+        if (((k.kind == TokKind::Word && Upper(k.text) == "DBO") ||
+             (k.kind == TokKind::QuotedIdent && Upper(k.text) == "\"DBO\"")) &&
+            i + 2 < n && IsPunct(t[i + 1], '.') &&
+            (t[i + 2].kind == TokKind::Word || t[i + 2].kind == TokKind::QuotedIdent)) {
+            i += 2;
+            continue;
         }
         out += k.text;
         if (Significant(k)) prevSig = i;
@@ -594,8 +596,9 @@ void DateAddFn(sqlite3_context* ctx, int, sqlite3_value** argv) {
     const char* overflow = "Adding a value to a 'datetime' column caused an overflow.";
     TDateTime r = 0;
     if (unit == "year" || unit == "quarter" || unit == "month") {
+        // Anything beyond 10,000 years overflows whatever the unit (checked before multiplying).
+        if (k > 120000 || k < -120000) { ResultError(ctx, overflow); return; }
         int64_t months = unit == "year" ? k * 12 : unit == "quarter" ? k * 3 : k;
-        if (std::llabs(months) > 12LL * 10000) { ResultError(ctx, overflow); return; }
         DateTimeParts p = DecodeDateTime(d);
         int64_t total = static_cast<int64_t>(p.year) * 12 + (p.month - 1) + months;
         int year = static_cast<int>(FloorDiv(total, 12));
@@ -613,8 +616,8 @@ void DateAddFn(sqlite3_context* ctx, int, sqlite3_value** argv) {
         else if (unit == "minute") unitMs = 60000LL;
         else if (unit == "second") unitMs = 1000LL;
         else unitMs = 1;
-        // Anything beyond 10,000 years overflows whatever the unit.
-        if (std::llabs(k) > 400000000000000LL / unitMs) { ResultError(ctx, overflow); return; }
+        const int64_t limit = 400000000000000LL / unitMs;  // about 12,700 years
+        if (k > limit || k < -limit) { ResultError(ctx, overflow); return; }
         r = MillisecondsToDateTime(DateTimeToMilliseconds(d) + k * unitMs);
     }
     if (!InRange(r)) { ResultError(ctx, overflow); return; }

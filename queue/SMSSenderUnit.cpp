@@ -21,6 +21,19 @@ bool ParseExternalId(const std::string& text, int64_t& id) {
     return !text.empty() && r.ec == std::errc() && r.ptr == text.data() + text.size();
 }
 
+// XML 1.0 cannot carry most control characters, not even as references; a stored text holding one would
+// make the gateway refuse the whole batch in every run from then on. They are left out of what is sent.
+std::string SendableText(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 && c != '\t' && c != '\n' && c != '\r') continue;
+        out += c;
+    }
+    return out;
+}
+
 // Collects the failures of single row updates so that one rejected update does not leave every later row
 // of the batch unrecorded (and so sent or asked about again); the first failure is reported at the end.
 class UpdateFailures {
@@ -101,8 +114,8 @@ bool TSMSGonder::SMSGonder() {
     gateway::TSendSMS request(false);
     request.TargetAddressList().reserve(count);
     for (int i = 0; i < count; ++i) {
-        request.AddSMSItem(q.FieldByName("gsm").AsString(), q.FieldByName("id").AsString(),
-                           q.FieldByName("mesaj").AsString(), "");
+        request.AddSMSItem(SendableText(q.FieldByName("gsm").AsString()), q.FieldByName("id").AsString(),
+                           SendableText(q.FieldByName("mesaj").AsString()), "");
         q.Next();
     }
     gateway::TSendSMSResponse answer;
@@ -130,7 +143,7 @@ bool TSMSGonder::SMSItemListesiGonder(const TSMSItemList& ASMSItemList, bool AOn
 
     gateway::TSendSMS request(AOneToMany);
     // A one-to-many batch carries its one text at the request level; the items share it.
-    if (AOneToMany && !ASMSItemList.empty()) request.SetMessageText(ASMSItemList.front()->Mesaj);
+    if (AOneToMany && !ASMSItemList.empty()) request.SetMessageText(SendableText(ASMSItemList.front()->Mesaj));
     for (const auto& item : ASMSItemList) {
         q.Append();
         q.FieldByName("mesaj_grubu").SetValue(Ord(item->MesajGrubu));
@@ -150,7 +163,7 @@ bool TSMSGonder::SMSItemListesiGonder(const TSMSItemList& ASMSItemList, bool AOn
         q.FieldByName("gonderme_tarihi").SetDateTime(platform::Now());
         q.Post();
         if (!item->HemenGonder) request.SetPlannedSendingDate(item->GondermeBaslangic);
-        request.AddSMSItem(item->GSM, q.FieldByName("id").AsString(), item->Mesaj, "");
+        request.AddSMSItem(SendableText(item->GSM), q.FieldByName("id").AsString(), SendableText(item->Mesaj), "");
     }
 
     gateway::TSendSMSResponse answer;

@@ -204,7 +204,7 @@ struct QueryCase {
     bool ordered = true;  // false: the statement has no ORDER BY, rows are compared as a set
 };
 
-const Value I(int64_t v) { return Value::Integer(v); }
+Value I(int64_t v) { return Value::Integer(v); }
 
 std::vector<QueryCase> Cases() {
     const std::string ali = "Ali|Yılmaz|0532 111 22 33";
@@ -322,8 +322,8 @@ std::vector<QueryCase> Cases() {
          {"12|40|@2013-03-21 14:05:10.124|2|" + can}, false},
         {"InstalmentReminderQuery", "dmy", "",
          InstalmentQuery("tbTaksit.dteTarihi BETWEEN '19.03.2013' AND GETDATE()", -99999999, 99999999), {}, {},
-         {"100|" + ali.substr(0, ali.rfind('|')) + "|@2013-03-19 00:00:00.000|50|0532 111 22 33",
-          "100|" + ali.substr(0, ali.rfind('|')) + "|@2013-03-21 00:00:00.000|0|0532 111 22 33",
+         {"100|Ali|Yılmaz|@2013-03-19 00:00:00.000|50|0532 111 22 33",
+          "100|Ali|Yılmaz|@2013-03-21 00:00:00.000|0|0532 111 22 33",
           "300|Can|Demir|@2013-03-20 00:00:00.000|40|0533 444 55 66"}},
         {"InstalmentReminderQueryWithSlashes", "dmy", "",
          InstalmentQuery("tbTaksit.dteTarihi BETWEEN '19/03/2013' AND GETDATE()", -99999999, 99999999), {},
@@ -338,7 +338,8 @@ std::vector<QueryCase> Cases() {
           "ToplamSatis", "FarkIadeMiktari", "MagazaGiren"},
          {"M1|Merkez|3|1|4|200|175|@1900-01-01 00:00:00.000|215|1|0"}},
         {"CustomQueryScheduleQuery", "dmy", "", kCustomSchedule, {I(8), I(15)}, {"id"}, {"1"}},
-        {"CustomQueryScheduleQueryOtherMinute", "dmy", "", kCustomSchedule, {I(8), I(16)}, {"id"}, {}},
+        {"CustomQueryScheduleQueryOtherMinute", "dmy", "", kCustomSchedule, {I(8), I(16)}, {"id"}, {"5"}},
+        {"CustomQueryScheduleQueryOtherHour", "dmy", "", kCustomSchedule, {I(9), I(15)}, {"id"}, {}},
         {"PrepaidOrderQuery", "dmy", "", kPrepaidOrders, {Value::DateTime(velmora::test::DT(2013, 3, 22))}, {},
          {ali + "|@2013-03-22 00:00:00.000|150|1"}, false},
         {"PrepaidOrderQuerySkipsRecordedOrders", "dmy",
@@ -525,7 +526,9 @@ TEST(TsqlRewrite, DateLiteralForms) {
         TDateTime d = 0;
         bool ok = tsql::ParseDateLiteral(c.text, c.format, d);
         EXPECT_EQ(ok, c.stored != nullptr) << c.text;
-        if (ok && c.stored) EXPECT_EQ(FormatIsoDateTime(d), c.stored) << c.text;
+        if (ok && c.stored) {
+            EXPECT_EQ(FormatIsoDateTime(d), c.stored) << c.text;
+        }
     }
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "db/DbBackend.h"
+#include "db/DbConnection.h"
 #include "db/OdbcConnectionString.h"
 #include "platform/Error.h"
 #include "tests/TestSupport.h"
@@ -285,6 +286,68 @@ TEST_F(OdbcSqliteTest, KeyColumnAndTableColumns) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// The query facade over this backend
+
+TEST_F(OdbcSqliteTest, FacadeAppendsPostsLocatesAndEditsRows) {
+    Exec("CREATE TABLE tbNuvoListe (id INTEGER PRIMARY KEY AUTOINCREMENT, durum INTEGER NOT NULL DEFAULT 0,"
+         " telefon TEXT, mesaj TEXT, zaman DATETIME)");
+    TDbConnection connection;
+    connection.AttachBackend(std::move(backend_));
+
+    TDbQuery query(&connection);
+    query.SetSQL("SELECT * FROM tbNuvoListe WHERE id = -1");
+    query.Open();
+    EXPECT_EQ(query.RecordCount(), 0);
+    std::vector<int32_t> ids;
+    for (int k = 0; k < 3; ++k) {
+        query.Append();
+        query.FieldByName("telefon").SetValue("90532000000" + std::to_string(k));
+        query.FieldByName("mesaj").SetValue(kTurkish);
+        query.FieldByName("zaman").SetDateTime(DT(2024, 3, 1 + k, 9, 30));
+        query.Post();
+        ids.push_back(query.FieldByName("id").AsInteger());
+    }
+    EXPECT_EQ(ids, (std::vector<int32_t>{1, 2, 3}));
+    query.Append();
+    query.Post();  // nothing written: the table's defaults
+    int32_t blankId = query.FieldByName("id").AsInteger();
+    EXPECT_EQ(blankId, 4);
+    EXPECT_TRUE(query.FieldByName("durum").IsNull()) << "defaults are not read back";
+
+    for (int32_t id : ids) {
+        ASSERT_TRUE(query.Locate("id", Value::Integer(id)));
+        EXPECT_EQ(query.FieldByName("telefon").AsString(), "90532000000" + std::to_string(id - 1));
+    }
+    ASSERT_TRUE(query.Locate("id", Value::Integer(2)));
+    query.Edit();
+    query.FieldByName("durum").SetValue(int64_t{1});
+    query.Post();
+    ASSERT_TRUE(query.Locate("id", Value::Integer(blankId)));
+    query.Edit();
+    query.FieldByName("mesaj").SetValue("sonradan");
+    query.Post();
+    query.Close();
+
+    query.SetSQL("SELECT id, durum, mesaj, zaman FROM tbNuvoListe WHERE zaman >= :bas OR id = :bos ORDER BY id");
+    query.ParamByName("bas").SetAsDate(DT(2024, 3, 2));
+    query.ParamByName("bos").SetValue(int64_t{blankId});
+    query.Open();
+    ASSERT_EQ(query.RecordCount(), 3);
+    EXPECT_EQ(query.FieldByName("id").AsInteger(), 2);
+    EXPECT_EQ(query.FieldByName("durum").AsInteger(), 1);
+    EXPECT_EQ(query.FieldByName("mesaj").AsString(), kTurkish);
+    EXPECT_EQ(DateTimeToMilliseconds(query.FieldByName("zaman").AsDateTime()),
+              DateTimeToMilliseconds(DT(2024, 3, 2, 9, 30)));
+    query.Next();
+    EXPECT_EQ(query.FieldByName("id").AsInteger(), 3);
+    query.Next();
+    EXPECT_EQ(query.FieldByName("id").AsInteger(), blankId);
+    EXPECT_EQ(query.FieldByName("durum").AsInteger(), 0);  // the table's default was applied
+    EXPECT_EQ(query.FieldByName("mesaj").AsString(), "sonradan");
+    EXPECT_TRUE(query.FieldByName("zaman").IsNull());
+}
+
+// ---------------------------------------------------------------------------------------------
 // Connection strings for SQL Server
 
 TEST(OdbcConnectionStringTest, QuotesValuesThatCouldEndOrAddAttributes) {
@@ -393,10 +456,10 @@ TEST(OdbcConnectionStringTest, EnvironmentVariableOverridesThePlatformsDriver) {
 class OdbcMssqlTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* spec = std::getenv("VELMORA_TEST_MSSQL");
-        if (!spec || !*spec) GTEST_SKIP() << "VELMORA_TEST_MSSQL not set: live SQL Server tests skipped";
+        const char* setting = std::getenv("VELMORA_TEST_MSSQL");
+        if (!setting || !*setting) GTEST_SKIP() << "VELMORA_TEST_MSSQL not set: live SQL Server tests skipped";
         // "server;database;user;password"; the password keeps any further ';'.
-        std::string s = spec;
+        std::string s = setting;
         std::vector<std::string> parts;
         for (int k = 0; k < 3; ++k) {
             size_t semi = s.find(';');

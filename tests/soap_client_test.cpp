@@ -187,7 +187,8 @@ protected:
 
     // A one-to-one batch whose external ids are 1..count.
     static void Fill(TSendSMS& sms, int count) {
-        for (int i = 1; i <= count; ++i) sms.AddSMSItem("90532000000" + std::to_string(i), std::to_string(i), "M" + std::to_string(i), "");
+        for (int i = 1; i <= count; ++i)
+            sms.AddSMSItem("90532000000" + std::to_string(i), std::to_string(i), "M" + std::to_string(i), "");
     }
 
     BindingScope binding_;

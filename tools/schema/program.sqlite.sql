@@ -2,6 +2,9 @@
 -- Date-times are stored as text "YYYY-MM-DD HH:MM:SS.ZZZ"; text columns compare without regard
 -- to letter case, like SQL Server's default collation.
 
+-- One transaction: the new file is written once, not once per statement.
+BEGIN TRANSACTION;
+
 -- One row per tenant database. Only rows whose aktif is not 0 are served.
 -- For the embedded backend sunucu reads "sqlite:<path of the tenant file>".
 CREATE TABLE tbNuvoVeriTabani (
@@ -12,3 +15,5 @@ CREATE TABLE tbNuvoVeriTabani (
     veritabani      VARCHAR(128) COLLATE NOCASE,
     aktif           INT
 );
+
+COMMIT;

@@ -9,6 +9,9 @@
 --   * amounts are MONEY (numeric affinity), identities INTEGER PRIMARY KEY AUTOINCREMENT.
 -- Statements end with ';' at the end of a line.
 
+-- One transaction: the new file is written once, not once per statement.
+BEGIN TRANSACTION;
+
 -- ============================================================================================
 -- Gateway account and bookkeeping
 -- ============================================================================================
@@ -279,3 +282,5 @@ CREATE TABLE tbDepoTipi (
     sDepoTipi               VARCHAR(20) COLLATE NOCASE PRIMARY KEY,
     sAciklama               VARCHAR(100) COLLATE NOCASE
 );
+
+COMMIT;
