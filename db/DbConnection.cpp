@@ -165,6 +165,7 @@ TDbConnection::~TDbConnection() { SetConnected(false); }
 void TDbConnection::SetConnected(bool value) {
     if (!value) {
         backend_.reset();
+        keyColumns_.clear();
         return;
     }
     if (backend_) return;
@@ -177,6 +178,13 @@ void TDbConnection::ExecSQL(const std::string& sql) { Backend().Execute(sql, {},
 IDbBackend& TDbConnection::Backend() {
     if (!backend_) throw EDatabaseError("The database connection is not open");
     return *backend_;
+}
+
+const std::string& TDbConnection::KeyColumnOf(const std::string& table) {
+    const std::string key = Lower(table);
+    auto it = keyColumns_.find(key);
+    if (it == keyColumns_.end()) it = keyColumns_.emplace(key, Backend().KeyColumn(table)).first;
+    return it->second;
 }
 
 // ---------------------------------------------------------------- field
@@ -344,9 +352,14 @@ void TDbQuery::Next() {
 bool TDbQuery::Eof() const { return !active_ || current_ >= result_.rows.size(); }
 
 int TDbQuery::ColumnIndex(const std::string& name) const {
-    std::string low = Lower(name);
-    for (size_t c = 0; c < lowerNames_.size(); ++c)
-        if (lowerNames_[c] == low) return static_cast<int>(c);
+    // Called for every field read of every row: compares in place instead of lowering a copy.
+    for (size_t c = 0; c < lowerNames_.size(); ++c) {
+        const std::string& low = lowerNames_[c];
+        if (low.size() != name.size()) continue;
+        size_t i = 0;
+        while (i < low.size() && low[i] == std::tolower(static_cast<unsigned char>(name[i]))) ++i;
+        if (i == low.size()) return static_cast<int>(c);
+    }
     return -1;
 }
 
@@ -404,7 +417,7 @@ void TDbQuery::Post() {
     if (state_ == State::Browse) return;
     IDbBackend& backend = connection_->Backend();
     if (keyColumn_.empty()) {
-        keyColumn_ = backend.KeyColumn(table_);
+        keyColumn_ = connection_->KeyColumnOf(table_);
         keyIndex_ = keyColumn_.empty() ? -1 : ColumnIndex(keyColumn_);
     }
     std::vector<Value> values;

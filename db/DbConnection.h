@@ -33,11 +33,15 @@ public:
 
     IDbBackend& Backend();  // throws EDatabaseError when closed
 
+    // The key column of a table, asked of the server once per session: every appended queue row needs it.
+    const std::string& KeyColumnOf(const std::string& table);
+
     // Tests: open over a backend made elsewhere.
     void AttachBackend(std::unique_ptr<IDbBackend> backend) { backend_ = std::move(backend); }
 
 private:
     std::unique_ptr<IDbBackend> backend_;
+    std::unordered_map<std::string, std::string> keyColumns_;
 };
 
 class TDbQuery;
