@@ -3,6 +3,8 @@
 // as the campaigns send them (with their placeholders filled the way the campaigns fill them).
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -203,6 +205,9 @@ struct QueryCase {
     std::vector<std::string> rows;
     bool ordered = true;  // false: the statement has no ORDER BY, rows are compared as a set
 };
+// Test names print the case name, not the bytes of the case.
+void PrintTo(const QueryCase& c, std::ostream* os) { *os << c.name; }
+
 
 Value I(int64_t v) { return Value::Integer(v); }
 

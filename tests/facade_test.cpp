@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 
 #include "db/DbConnection.h"
 #include "platform/Error.h"
@@ -27,6 +28,8 @@ INSERT INTO tbOrnek (ad, sayi, tutar, tarih) VALUES (NULL, NULL, NULL, NULL);
 )";
 
 enum class Backend { Sqlite, OdbcSqlite };
+
+void PrintTo(Backend b, std::ostream* os) { *os << (b == Backend::Sqlite ? "EmbeddedSqlite" : "OdbcSqliteDriver"); }
 
 std::string BackendName(const testing::TestParamInfo<Backend>& info) {
     return info.param == Backend::Sqlite ? "EmbeddedSqlite" : "OdbcSqliteDriver";

@@ -1,6 +1,8 @@
 // The gateway documents: exact bytes of the three requests, and the lenient reading of the three answers.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <climits>
 #include <functional>
 #include <limits>
@@ -26,6 +28,9 @@ struct RequestCase {
     std::function<std::string()> write;
     std::string expected;
 };
+// Test names print the case name, not the bytes of the case.
+void PrintTo(const RequestCase& c, std::ostream* os) { *os << c.name; }
+
 
 std::string Login(const std::string& user, const std::string& password) {
     TLogin login;
@@ -220,6 +225,9 @@ struct LoginCase {
     int32_t code;
     std::string explanation;
 };
+// Test names print the case name, not the bytes of the case.
+void PrintTo(const LoginCase& c, std::ostream* os) { *os << c.name; }
+
 
 const std::vector<LoginCase>& LoginCases() {
     static const std::vector<LoginCase> cases = {
@@ -283,6 +291,9 @@ struct SendCase {
     int32_t code;
     std::vector<SendEntry> entries;
 };
+// Test names print the case name, not the bytes of the case.
+void PrintTo(const SendCase& c, std::ostream* os) { *os << c.name; }
+
 
 const std::vector<SendCase>& SendCases() {
     static const std::vector<SendCase> cases = {
@@ -357,6 +368,9 @@ struct ReportCase {
     std::string explanation;
     std::vector<ReportEntry> entries;
 };
+// Test names print the case name, not the bytes of the case.
+void PrintTo(const ReportCase& c, std::ostream* os) { *os << c.name; }
+
 
 std::string ReportItem(const std::string& msgid, const std::string& srty, const std::string& st = "SNT") {
     return "<RSP><MSGID>" + msgid + "</MSGID><EID>" + msgid + "</EID><ERRMSG>m</ERRMSG><ST>" + st +

@@ -2,6 +2,8 @@
 // no row is lost, none moves to a wrong state, undecided rows stay pending, none is sent twice in a run.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -183,6 +185,9 @@ struct FaultCase {
     bool result;
     std::vector<int> states;  // by id after the step
 };
+// Test names print the case name, not the bytes of the case.
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
+
 
 class SendFaultTest : public QueueGatewayTest, public testing::WithParamInterface<FaultCase> {};
 

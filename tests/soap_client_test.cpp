@@ -1,6 +1,8 @@
 // The SOAP 1.2 layer and the two logged-in call routines, on the wire against the gateway simulator.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -82,6 +84,9 @@ struct AnswerCase {
     Outcome outcome;
     std::string expected;  // the result text, or a part of the error message
 };
+// Test names print the case name, not the bytes of the case.
+void PrintTo(const AnswerCase& c, std::ostream* os) { *os << c.name; }
+
 
 const std::string kAddress = "http://gw.example/Tellvio/4.4/API/ApiService.asmx?WSDL";
 
@@ -327,6 +332,9 @@ struct FaultCase {
     std::vector<std::string> eids;
     size_t requests;  // SOAP calls the gateway saw
 };
+// Test names print the case name, not the bytes of the case.
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
+
 
 const std::vector<FaultCase>& FaultCases() {
     static const std::vector<FaultCase> cases = {
