@@ -1,5 +1,8 @@
 #include "config/SenderManager.h"
 
+#include <cctype>
+#include <set>
+
 #include "config/AyarlarXML.h"
 #include "platform/Com.h"
 #include "queue/SMSSenderUnit.h"
@@ -52,7 +55,15 @@ void VisitActiveTenants(TDbConnection& program, const std::function<void(TDbConn
 void TVelmora::Execute() {
     TSMSAyarlari settings;
     if (!ConnectProgramDatabase()) return;
+    // A database listed twice would have its undecided rows sent twice in one run: it is served once.
+    std::set<std::string> served;
     VisitActiveTenants(ProgramConnection, [&](TDbConnection& tenant) {
+        std::string key = queue::Trim(tenant.Server) + '\n' + queue::Trim(tenant.Database);
+        for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (!served.insert(key).second) {
+            Failures.push_back("SMS gönderimi atlandı (" + tenant.Database + "): veri tabanı listede birden çok kez var");
+            return;
+        }
         try {
             ServeTenant(tenant, settings);
         } catch (const std::exception& e) {

@@ -32,8 +32,8 @@ std::string ExecutableDirectory() {
 #ifdef _WIN32
     wchar_t buf[32768];
     DWORD n = GetModuleFileNameW(nullptr, buf, 32768);
-    fs::path p(std::wstring(buf, n));
-    return p.parent_path().u8string() + "\\";
+    std::u8string dir = fs::path(std::wstring(buf, n)).parent_path().u8string();
+    return std::string(dir.begin(), dir.end()) + "\\";
 #else
     std::error_code ec;
     fs::path p = fs::read_symlink("/proc/self/exe", ec);

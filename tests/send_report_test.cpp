@@ -411,6 +411,22 @@ TEST(SendReportCycle, ServesEveryReachableTenantAndReportsTheOthers) {
     EXPECT_NE(velmora.Failures[0].find("b.db"), std::string::npos) << velmora.Failures[0];
 }
 
+TEST(SendReportCycle, ADatabaseListedTwiceIsServedOnce) {
+    test::TempDir dir;
+    SimulatedGateway gateway;
+    gateway->SetFault(Fault::PartialAnswer, "SendBulkSMS");
+    std::string tenant = test::MakeTenantDatabase(dir, "t.db");
+    test::RunSqliteScript(tenant, "INSERT INTO tbNuvoListe (gsm, mesaj, durum, kayit_tarihi) VALUES "
+                                  "('05321234567', 'Bir', 0, '2026-12-10 09:00:00.000'),"
+                                  "('05321234568', 'İki', 0, '2026-12-10 09:00:01.000');");
+    test::ScopedEnv env("VELMORA_SETTINGS_FILE", test::MakeProgramDatabase(dir, {tenant, tenant}));
+    config::TVelmora velmora;
+    velmora.Execute();
+    EXPECT_EQ(CountOperation(*gateway, "SendBulkSMS"), 1) << "the undecided row is not sent twice in one run";
+    ASSERT_EQ(velmora.Failures.size(), 1u);
+    EXPECT_NE(velmora.Failures[0].find("birden çok kez"), std::string::npos) << velmora.Failures[0];
+}
+
 TEST(SendReportCycle, ARefusedLoginLeavesATraceAndTheRowsPending) {
     test::TempDir dir;
     SimulatedGateway gateway;
