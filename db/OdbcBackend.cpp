@@ -542,6 +542,9 @@ private:
     void Bind(const Statement& st, SQLUSMALLINT number, const Value& v, ParamBuffer& buf, bool prepared);
     // The rows of a catalog function's result restricted to the named table.
     std::vector<std::vector<Value>> CatalogRows(ResultData& data, const QualifiedName& name) const;
+    // Runs a catalog function (SQLPrimaryKeysW, SQLColumnsW) for the table and returns its rows.
+    template <typename CatalogCall>
+    std::vector<std::vector<Value>> CatalogQuery(const QualifiedName& name, const char* what, CatalogCall call);
 
     SQLHENV env_ = SQL_NULL_HENV;
     SQLHDBC dbc_ = SQL_NULL_HDBC;
@@ -764,6 +767,25 @@ std::vector<std::vector<Value>> OdbcBackend::CatalogRows(ResultData& data, const
     return rows;
 }
 
+template <typename CatalogCall>
+std::vector<std::vector<Value>> OdbcBackend::CatalogQuery(const QualifiedName& name, const char* what, CatalogCall call) {
+    std::u16string catalog = platform::Utf8ToUtf16(name.catalog);
+    std::u16string schema = platform::Utf8ToUtf16(name.schema);
+    std::u16string tableW = platform::Utf8ToUtf16(name.table);
+    ResultData data;
+    {
+        Statement st(dbc_);
+        st.Check(call(st.get(), catalog.empty() ? nullptr : W(catalog), static_cast<SQLSMALLINT>(catalog.size()),
+                      schema.empty() ? nullptr : W(schema), static_cast<SQLSMALLINT>(schema.size()), W(tableW),
+                      static_cast<SQLSMALLINT>(tableW.size())),
+                 what);
+        SQLSMALLINT columns = 0;
+        st.Check(SQLNumResultCols(st.get(), &columns), what);
+        if (columns > 0) ReadResultSet(st, columns, data);
+    }
+    return CatalogRows(data, name);
+}
+
 std::string OdbcBackend::KeyColumn(const std::string& table) {
     if (sqlServer_) {
         ResultData r;
@@ -771,21 +793,11 @@ std::string OdbcBackend::KeyColumn(const std::string& table) {
         if (!r.rows.empty() && !r.rows[0].empty() && r.rows[0][0].kind == ValueKind::Text) return r.rows[0][0].s;
     }
     QualifiedName name = SplitTableName(table);
-    std::u16string catalog = platform::Utf8ToUtf16(name.catalog);
-    std::u16string schema = platform::Utf8ToUtf16(name.schema);
-    std::u16string tableW = platform::Utf8ToUtf16(name.table);
-    ResultData data;
-    {
-        Statement st(dbc_);
-        st.Check(SQLPrimaryKeysW(st.get(), catalog.empty() ? nullptr : W(catalog), static_cast<SQLSMALLINT>(catalog.size()),
-                                 schema.empty() ? nullptr : W(schema), static_cast<SQLSMALLINT>(schema.size()), W(tableW),
-                                 static_cast<SQLSMALLINT>(tableW.size())),
-                 "reading the primary key");
-        SQLSMALLINT columns = 0;
-        st.Check(SQLNumResultCols(st.get(), &columns), "reading the primary key");
-        if (columns > 0) ReadResultSet(st, columns, data);
-    }
-    std::vector<std::vector<Value>> rows = CatalogRows(data, name);
+    std::vector<std::vector<Value>> rows =
+        CatalogQuery(name, "reading the primary key", [](SQLHSTMT st, SQLWCHAR* c, SQLSMALLINT cn, SQLWCHAR* s, SQLSMALLINT sn,
+                                                         SQLWCHAR* t, SQLSMALLINT tn) {
+            return SQLPrimaryKeysW(st, c, cn, s, sn, t, tn);
+        });
     // A key of several columns cannot identify a row by one of them: updating by a part of it
     // would change other rows too.
     if (rows.size() != 1 || rows[0].size() < 4 || rows[0][3].kind != ValueKind::Text) return {};
@@ -794,21 +806,11 @@ std::string OdbcBackend::KeyColumn(const std::string& table) {
 
 std::vector<std::string> OdbcBackend::TableColumns(const std::string& table) {
     QualifiedName name = SplitTableName(table);
-    std::u16string catalog = platform::Utf8ToUtf16(name.catalog);
-    std::u16string schema = platform::Utf8ToUtf16(name.schema);
-    std::u16string tableW = platform::Utf8ToUtf16(name.table);
-    ResultData data;
-    {
-        Statement st(dbc_);
-        st.Check(SQLColumnsW(st.get(), catalog.empty() ? nullptr : W(catalog), static_cast<SQLSMALLINT>(catalog.size()),
-                             schema.empty() ? nullptr : W(schema), static_cast<SQLSMALLINT>(schema.size()), W(tableW),
-                             static_cast<SQLSMALLINT>(tableW.size()), nullptr, 0),
-                 "reading the table's columns");
-        SQLSMALLINT columns = 0;
-        st.Check(SQLNumResultCols(st.get(), &columns), "reading the table's columns");
-        if (columns > 0) ReadResultSet(st, columns, data);
-    }
-    std::vector<std::vector<Value>> rows = CatalogRows(data, name);
+    std::vector<std::vector<Value>> rows =
+        CatalogQuery(name, "reading the table's columns", [](SQLHSTMT st, SQLWCHAR* c, SQLSMALLINT cn, SQLWCHAR* s,
+                                                             SQLSMALLINT sn, SQLWCHAR* t, SQLSMALLINT tn) {
+            return SQLColumnsW(st, c, cn, s, sn, t, tn, nullptr, 0);
+        });
     // COLUMN_NAME is the 4th column, ORDINAL_POSITION the 17th.
     std::vector<std::pair<int64_t, std::string>> ordered;
     for (size_t i = 0; i < rows.size(); ++i) {

@@ -105,6 +105,17 @@ void ApplySendAnswer(TDbQuery& q, const gateway::TSendSMSResponse& answer, int* 
 
 } // namespace
 
+bool TSMSGonder::SendBatch(TDbQuery& q, gateway::TSendSMS& request, int* total, int* accepted, int* refused) {
+    if (request.TargetAddressList().empty()) return true;  // nothing to send: no login either
+    gateway::TSendSMSResponse answer;
+    if (!gateway::SendSMSWithLogin(FSMSAyarlari.KullaniciAdi, FSMSAyarlari.Parola, FSMSAyarlari.KanalKodu,
+                                   FSMSAyarlari.Developer, request, answer) ||
+        answer.ResponseCode() <= 0)
+        return false;
+    ApplySendAnswer(q, answer, total, accepted, refused);
+    return true;
+}
+
 bool TSMSGonder::SMSGonder() {
     TDbQuery q(&FConnection);
     q.SetSQL("SELECT * FROM tbNuvoListe WHERE durum = 0 ORDER BY kayit_tarihi");
@@ -118,16 +129,7 @@ bool TSMSGonder::SMSGonder() {
                            SendableText(q.FieldByName("mesaj").AsString()), "");
         q.Next();
     }
-    gateway::TSendSMSResponse answer;
-    if (request.TargetAddressList().empty()) return true;
-
-    if (!gateway::SendSMSWithLogin(FSMSAyarlari.KullaniciAdi, FSMSAyarlari.Parola, FSMSAyarlari.KanalKodu,
-                                   FSMSAyarlari.Developer, request, answer) ||
-        answer.ResponseCode() <= 0)
-        return false;
-
-    ApplySendAnswer(q, answer, nullptr, nullptr, nullptr);
-    return true;
+    return SendBatch(q, request, nullptr, nullptr, nullptr);
 }
 
 bool TSMSGonder::SMSItemListesiGonder(const TSMSItemList& ASMSItemList, bool AOneToMany, int& Toplam, int& Basarili,
@@ -166,15 +168,7 @@ bool TSMSGonder::SMSItemListesiGonder(const TSMSItemList& ASMSItemList, bool AOn
         request.AddSMSItem(SendableText(item->GSM), q.FieldByName("id").AsString(), SendableText(item->Mesaj), "");
     }
 
-    gateway::TSendSMSResponse answer;
-    if (request.TargetAddressList().empty()) return true;
-    if (!gateway::SendSMSWithLogin(FSMSAyarlari.KullaniciAdi, FSMSAyarlari.Parola, FSMSAyarlari.KanalKodu,
-                                   FSMSAyarlari.Developer, request, answer) ||
-        answer.ResponseCode() <= 0)
-        return false;
-
-    ApplySendAnswer(q, answer, &Toplam, &Basarili, &Basarisiz);
-    return true;
+    return SendBatch(q, request, &Toplam, &Basarili, &Basarisiz);
 }
 
 std::string DeliveryStatusText(const std::string& code) {

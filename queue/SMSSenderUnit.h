@@ -10,6 +10,10 @@
 #include "platform/DateTime.h"
 #include "queue/SMSConstV2.h"
 
+namespace velmora::gateway {
+class TSendSMS;
+}
+
 namespace velmora::queue {
 
 // One message held in memory for SMSItemListesiGonder.
@@ -42,6 +46,9 @@ public:
                               int& Basarisiz);
 
 private:
+    // Logs in, posts the batch and applies the answer to the rows of q; false when the gateway did not take it.
+    bool SendBatch(db::TDbQuery& q, gateway::TSendSMS& request, int* total, int* accepted, int* refused);
+
     db::TDbConnection& FConnection;
     config::TSMSAyarlari FSMSAyarlari;
 };
