@@ -2,8 +2,12 @@
 // Timing and memory figures for the timed benchmark tools.
 #include <sys/resource.h>
 
+#include <sqlite3.h>
+
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 namespace velmora::bench {
@@ -27,6 +31,20 @@ inline double PeakMiB() {
 
 inline void Report(const char* what, double seconds, long rows) {
     std::printf("%-44s %8.3f s  %10.0f rows/s  peak %7.1f MiB\n", what, seconds, rows / seconds, PeakMiB());
+}
+
+// Runs SQL on a raw connection; a benchmark cannot go on after a failed set-up step.
+inline void Exec(sqlite3* db, const std::string& sql) {
+    char* err = nullptr;
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+        std::fprintf(stderr, "sqlite: %s\n", err ? err : "unknown error");
+        std::exit(1);
+    }
+}
+
+// Removes a database file with its write-ahead log.
+inline void RemoveDb(const std::string& path) {
+    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);
 }
 
 } // namespace velmora::bench

@@ -17,12 +17,13 @@ using namespace velmora;
 
 namespace {
 
+using bench::Exec;
+using bench::RemoveDb;
+
 const char* kSchemaFile = VELMORA_SOURCE_DIR "/tools/schema/tenant.sqlite.sql";
 
 std::string FreshDatabase(const std::string& path) {
-    std::filesystem::remove(path);
-    std::filesystem::remove(path + "-wal");
-    std::filesystem::remove(path + "-shm");
+    RemoveDb(path);
     sqlite3* db = nullptr;
     sqlite3_open(path.c_str(), &db);
     std::string ddl = platform::ReadWholeFile(kSchemaFile);
@@ -223,7 +224,7 @@ int main(int argc, char** argv) {
                 "write+read %.2fx\n",
                 facadeWrite / rawWrite, facadeRead / rawRead, facadeRead / rawReadAll,
                 (facadeWrite + facadeRead) / (rawWrite + rawRead));
-    for (const std::string& p : {facadeDb, rawDb})
-        for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(p + suffix);
+    RemoveDb(facadeDb);
+    RemoveDb(rawDb);
     return 0;
 }

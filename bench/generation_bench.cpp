@@ -19,17 +19,8 @@ using namespace velmora;
 
 namespace {
 
-void Exec(sqlite3* db, const std::string& sql) {
-    char* err = nullptr;
-    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
-        std::fprintf(stderr, "sqlite: %s\n", err);
-        std::exit(1);
-    }
-}
-
-void RemoveDb(const std::string& path) {
-    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);
-}
+using bench::Exec;
+using bench::RemoveDb;
 
 // Today is 10 December 2026, 10:00; the previous pass ended at 09:00.
 void MakeTenant(const std::string& path, int customers, int purchases, int birthdays, bool all) {

@@ -19,17 +19,12 @@ using namespace velmora;
 
 namespace {
 
-void Exec(sqlite3* db, const std::string& sql) {
-    char* err = nullptr;
-    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
-        std::fprintf(stderr, "sqlite: %s\n", err);
-        std::exit(1);
-    }
-}
+using bench::Exec;
+using bench::RemoveDb;
 
 // A tenant database whose queue holds `rows` pending rows.
 std::string MakeTenant(const std::string& path, int rows) {
-    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);
+    RemoveDb(path);
     sqlite3* db = nullptr;
     sqlite3_open(path.c_str(), &db);
     Exec(db, platform::ReadWholeFile(VELMORA_SOURCE_DIR "/tools/schema/tenant.sqlite.sql"));
@@ -135,7 +130,7 @@ int main(int argc, char** argv) {
     bench::Report("floor: the same updates as raw sqlite3", floor, rows);
     std::printf("ratio send+report / floor: %.2fx\n", whole / floor);
     simulator.Stop();
-    for (const std::string& p : {tenant, floorDb})
-        for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(p + suffix);
+    RemoveDb(tenant);
+    RemoveDb(floorDb);
     return 0;
 }
