@@ -189,7 +189,7 @@ int main(int argc, char** argv) {
     platform::SetStartingNow(EncodeDateTime({2026, 12, 10, 10, 0, 0, 0}));
 
     std::printf("%s campaigns; %d customers (%d with a birthday today), %d purchases since the last pass\n",
-                all ? "every" : "special-day and after-purchase", customers, birthdays, purchases);
+                all ? "all" : "special-day and after-purchase", customers, birthdays, purchases);
     const double floor = Floor(tenant, all);
     bench::Report("floor: the campaign statements, opened bare", floor, customers + purchases);
 
