@@ -2,6 +2,7 @@
 #include "campaigns/OzelSorguXML.h"
 #include "campaigns/SMSCheck.h"
 #include "platform/Clock.h"
+#include "platform/Error.h"
 #include "platform/Paths.h"
 
 namespace velmora::campaigns {
@@ -65,6 +66,48 @@ std::string FillTemplateFromRow(const std::string& templ, TDbQuery& row) {
     return text;
 }
 
+namespace {
+
+// Names the schedule row in a failure message: its id when the table has one, else its position.
+std::string ScheduleRowLabel(TDbQuery& schedule, int position) {
+    for (int c = 1; c <= schedule.FieldCount(); ++c)
+        if (queue::EqualsNoCase(schedule.Fields(c).FieldName(), "id"))
+            return "custom query id " + schedule.Fields(c).AsString();
+    return "custom query row " + std::to_string(position);
+}
+
+// Runs one selected schedule row: its statement, one message per usable result row, then the stamp.
+void RunScheduleRow(TSMSCheck& check, TDbConnection& connection, TDbQuery& schedule, TDbQuery& statement,
+                    TDateTime now) {
+    const std::string sql = LoadCustomQueryDefinition(schedule);
+    if (queue::Trim(sql).empty()) throw EDatabaseError("the definition holds no statement in \"Sorgu\"");
+    statement.SetSQL(sql);
+    statement.Open();
+    const int rows = statement.RecordCount();
+    if (rows > 0) {
+        const std::string phoneColumn = schedule.FieldByName("cep_telefonu_alani").AsString();
+        bool found = false;
+        for (int c = 1; c <= statement.FieldCount() && !found; ++c)
+            found = queue::EqualsNoCase(statement.Fields(c).FieldName(), phoneColumn);
+        if (!found)
+            throw EDatabaseError("the result has no column \"" + phoneColumn +
+                                 "\", which cep_telefonu_alani names as the phone number");
+    }
+    for (int r = 0; r < rows; ++r, statement.Next()) {
+        std::string number = statement.FieldByName(schedule.FieldByName("cep_telefonu_alani").AsString()).AsString();
+        if (!queue::NormalizePhoneNumber(number)) continue;
+        const std::string text = FillTemplateFromRow(schedule.FieldByName("mesaj").AsString(), statement);
+        const TDateTime start = platform::Now();
+        check.AddToQueue(connection, queue::TMesajGrubu::mgMusteri, number, text, true, start, platform::Now(), 1);
+    }
+    statement.Close();
+    schedule.Edit();
+    schedule.FieldByName("son_gonderme_tarihi").SetDateTime(now);
+    schedule.Post();
+}
+
+} // namespace
+
 void TSMSCheck::CheckCustomQueries(TDbConnection& connection, TDateTime now) {
     const DateTimeParts parts = DecodeDateTime(now);
     TDbQuery schedule(&connection);
@@ -77,21 +120,18 @@ void TSMSCheck::CheckCustomQueries(TDbConnection& connection, TDateTime now) {
 
     TDbQuery statement(&connection);
     for (int i = 0; i < count; ++i, schedule.Next()) {
-        statement.SetSQL(LoadCustomQueryDefinition(schedule));
-        statement.Open();
-        const int rows = statement.RecordCount();
-        for (int r = 0; r < rows; ++r, statement.Next()) {
-            const std::string phoneColumn = schedule.FieldByName("cep_telefonu_alani").AsString();
-            std::string number = statement.FieldByName(phoneColumn).AsString();
-            if (!queue::NormalizePhoneNumber(number)) continue;
-            const std::string text = FillTemplateFromRow(schedule.FieldByName("mesaj").AsString(), statement);
-            const TDateTime start = platform::Now();
-            AddToQueue(connection, queue::TMesajGrubu::mgMusteri, number, text, true, start, platform::Now(), 1);
+        // The error still leaves this routine; it only learns which row failed, so the run log can say.
+        try {
+            RunScheduleRow(*this, connection, schedule, statement, now);
+        } catch (const EXmlError& e) {
+            throw EXmlError(ScheduleRowLabel(schedule, i + 1) + ": " + e.what());
+        } catch (const EFileError& e) {
+            throw EFileError(ScheduleRowLabel(schedule, i + 1) + ": " + e.what());
+        } catch (const EConvertError& e) {
+            throw EConvertError(ScheduleRowLabel(schedule, i + 1) + ": " + e.what());
+        } catch (const EDatabaseError& e) {
+            throw EDatabaseError(ScheduleRowLabel(schedule, i + 1) + ": " + e.what());
         }
-        statement.Close();
-        schedule.Edit();
-        schedule.FieldByName("son_gonderme_tarihi").SetDateTime(now);
-        schedule.Post();
     }
 }
 

@@ -74,7 +74,9 @@ private:
 using IXMLOzelSorguType = std::shared_ptr<TXMLOzelSorguType>;
 
 // Loads the whole file and binds its root "OzelSorgu"; throws EFileError/EXmlError with a message text
-// when the file cannot be read, is not well-formed, or has another root.
+// when the file cannot be read, is not well-formed, or has another root. Besides the Unicode forms and
+// Latin-1 it reads the Turkish code pages (windows-1254, ISO-8859-9) named in the declaration; another
+// declared code page is refused when the file holds characters outside ASCII.
 IXMLOzelSorguType ReadCustomQueryFile(const std::string& fileName);
 
 } // namespace velmora::campaigns

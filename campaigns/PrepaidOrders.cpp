@@ -19,16 +19,15 @@ const char* kOrderQuery =
     "tbAlisverisSiparis.sAciklama = '1' AND tbAlisVerisSiparis.nSiparisID NOT IN (SELECT SiparisId FROM "
     "tbNuvoOnOdemeliSiparisGonderilen)";
 
-// The order id enters the statement as text: only a decimal integer may.
-std::string SqlIntegerText(const std::string& text) {
+} // namespace
+
+std::string TSMSCheck::SqlWholeNumber(const std::string& text, const std::string& what) {
     size_t i = (!text.empty() && text[0] == '-') ? 1 : 0;
     bool digits = i < text.size();
     for (; i < text.size() && digits; ++i) digits = text[i] >= '0' && text[i] <= '9';
-    if (!digits) throw EConvertError("The order id '" + text + "' is not a whole number");
+    if (!digits) throw EConvertError("The " + what + " '" + text + "' is not a whole number");
     return text;
 }
-
-} // namespace
 
 void TSMSCheck::CheckPrepaidOrders(TDbConnection& connection, TDateTime now) {
     try {
@@ -49,7 +48,7 @@ void TSMSCheck::CheckPrepaidOrders(TDbConnection& connection, TDateTime now) {
             // The order is recorded as handled before its notice is queued: should recording fail, the loop
             // ends with nothing queued and a later run tries again, instead of notifying the customer twice.
             connection.ExecSQL("INSERT INTO tbNuvoOnOdemeliSiparisGonderilen(SiparisId) VALUES(" +
-                               SqlIntegerText(orders.FieldByName("nSiparisID").AsString()) + ")");
+                               SqlWholeNumber(orders.FieldByName("nSiparisID").AsString(), "order id") + ")");
             if (!usable) continue;
             const std::string name = queue::Trim(orders.FieldByName("sAdi").AsString());
             const std::string surname = queue::Trim(orders.FieldByName("sSoyadi").AsString());

@@ -104,7 +104,7 @@ void TSMSCheck::SendStoreSalesSummaries(TDbConnection& connection, bool netOnly)
     for (int u = 0; u < userCount; ++u, users.Next()) {
         stores.Close();
         stores.SetSQL("SELECT * FROM tbNuvoYetkiliKullaniciDepo WHERE yetkili_kullanici_id = " +
-                      users.FieldByName("id").AsString());
+                      SqlWholeNumber(users.FieldByName("id").AsString(), "authorised user id"));
         stores.Open();
         std::string message;
         const int storeCount = stores.RecordCount();

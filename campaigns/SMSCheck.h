@@ -77,6 +77,8 @@ private:
     void QueueOverduePayments(db::TDbConnection& connection, const std::string& templ, int32_t days,
                               Currency minAmount, Currency maxAmount, TDateTime timeOfDay);
     void SendStoreSalesSummaries(db::TDbConnection& connection, bool netOnly);
+    // An id read as text that a statement takes unquoted: returned when it is a whole number, else EConvertError.
+    static std::string SqlWholeNumber(const std::string& text, const std::string& what);
 };
 
 } // namespace velmora::campaigns
