@@ -51,6 +51,8 @@ void TSMSCheck::CheckAfterPurchase(TDbConnection& connection, TDateTime previous
         settings.Close();
     } catch (const std::exception& e) {
         ExecutionResult = e.what();
+    } catch (...) {
+        ExecutionResult = "Unknown error in the after-purchase messages";
     }
 }
 

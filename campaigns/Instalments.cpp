@@ -2,6 +2,7 @@
 #include "campaigns/CampaignSupport.h"
 #include "campaigns/SMSCheck.h"
 #include "platform/Clock.h"
+#include "platform/Error.h"
 #include "platform/Regional.h"
 
 namespace velmora::campaigns {
@@ -57,6 +58,8 @@ void TSMSCheck::CheckInstalments(TDbConnection& connection) {
         settings.Close();
     } catch (const std::exception& e) {
         ExecutionResult = e.what();
+    } catch (...) {
+        ExecutionResult = "Unknown error in the instalment reminders";
     }
 }
 
@@ -77,6 +80,8 @@ void TSMSCheck::CheckOverduePayments(TDbConnection& connection) {
         settings.Close();
     } catch (const std::exception& e) {
         ExecutionResult = e.what();
+    } catch (...) {
+        ExecutionResult = "Unknown error in the overdue-payment notices";
     }
 }
 
@@ -96,6 +101,11 @@ void TSMSCheck::QueueInstalmentRows(TDbConnection& connection, const std::string
                                     const std::string& templ, int32_t days, Currency minAmount, Currency maxAmount,
                                     TDateTime timeOfDay) {
     const TDateTime referenceDay = platform::Today() - days;
+    // A day count far out of any calendar would reach the server as a malformed literal.
+    const int year = DecodeDateTime(referenceDay).year;
+    if (year < 1753 || year > 9999)
+        throw EConvertError("The day count " + std::to_string(days) +
+                            " gives a due date outside the years 1753 to 9999");
     TDbQuery rows(&connection);
     rows.SetSQL(FormatStatement(query, {platform::FormatDate_ddmmyyyy(referenceDay),
                                         std::to_string(minAmount.RoundBankers()),

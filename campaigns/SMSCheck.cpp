@@ -45,12 +45,17 @@ std::string TSMSCheck::Execute() {
             ServeTenant(tenant);
         } catch (const std::exception& e) {
             // A failure that ends a tenant's work must reach the run log, or an unreachable tenant looks served.
-            ExecutionResult = ExecutionResult.empty() ? std::string(e.what()) : e.what() + (": " + ExecutionResult);
+            KeepTenantFailure(e.what());
         } catch (...) {
-            ExecutionResult = "Unknown error while serving tenant database " + tenant.Database;
+            KeepTenantFailure("Unknown error while serving tenant database " + tenant.Database);
         }
     });
     return ExecutionResult;
+}
+
+// The failure's text, a colon and what was caught before it, so that neither is lost.
+void TSMSCheck::KeepTenantFailure(const std::string& message) {
+    ExecutionResult = ExecutionResult.empty() ? message : message + ": " + ExecutionResult;
 }
 
 void TSMSCheck::ServeTenant(TDbConnection& tenant) {
@@ -145,6 +150,8 @@ void TSMSCheck::AddToQueue(TDbConnection& connection, queue::TMesajGrubu group, 
         q.Close();
     } catch (const std::exception& e) {
         ExecutionResult = e.what();
+    } catch (...) {
+        ExecutionResult = "Unknown error while adding a message to the queue";
     }
 }
 

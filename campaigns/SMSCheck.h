@@ -63,6 +63,7 @@ public:
 private:
     bool ConnectProgramDatabase();
     void ServeTenant(db::TDbConnection& tenant);
+    void KeepTenantFailure(const std::string& message);
 
     void QueueSpecialDayRows(db::TDbConnection& connection, queue::TMesajGrubu group, const std::string& query,
                              const std::string& templ, TDateTime timeOfDay);

@@ -60,6 +60,8 @@ void TSMSCheck::CheckSpecialDays(TDbConnection& connection) {
         settings.Close();
     } catch (const std::exception& e) {
         ExecutionResult = e.what();
+    } catch (...) {
+        ExecutionResult = "Unknown error in the special-day greetings";
     }
 }
 

@@ -8,6 +8,43 @@ namespace {
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
+// Length of the placeholder's match at text[at], or 0. Letters compare without regard to case; an "i" of the
+// placeholder also matches the Turkish capital dotted "İ" and small dotless "ı", since a placeholder typed
+// in capitals on a Turkish keyboard comes out as "{{MUSTERİADİ}}".
+size_t PlaceholderMatch(const std::string& text, size_t at, const std::string& placeholder) {
+    size_t i = at;
+    for (char p : placeholder) {
+        if (i >= text.size()) return 0;
+        const char lower = LowerAscii(p);
+        if (LowerAscii(text[i]) == lower) {
+            ++i;
+        } else if (lower == 'i' && i + 1 < text.size() && text[i] == '\xC4' &&
+                   (text[i + 1] == '\xB0' || text[i + 1] == '\xB1')) {
+            i += 2;
+        } else {
+            return 0;
+        }
+    }
+    return i - at;
+}
+
+// Replaces every occurrence of the placeholder; the inserted values are not searched again.
+std::string ReplacePlaceholder(const std::string& text, const std::string& placeholder, const std::string& value) {
+    std::string out;
+    out.reserve(text.size());
+    size_t i = 0;
+    while (i < text.size()) {
+        const size_t n = text[i] == '{' ? PlaceholderMatch(text, i, placeholder) : 0;
+        if (n > 0) {
+            out += value;
+            i += n;
+        } else {
+            out += text[i++];
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 std::string ReplaceAllNoCase(const std::string& text, const std::string& from, const std::string& to) {
@@ -40,12 +77,12 @@ std::string FillTemplate(const std::string& templ, const std::string& musteriAdi
                          const std::string& tutar) {
     std::string text = templ;
     // Each replacement works on what the previous left, so a value holding a later placeholder gets it filled too.
-    text = ReplaceAllNoCase(text, "{{MusteriAdi}}", musteriAdi);
-    text = ReplaceAllNoCase(text, "{{MusteriSoyadi}}", musteriSoyadi);
-    text = ReplaceAllNoCase(text, "{{MusteriCocuguAdi}}", cocukAdi);
-    text = ReplaceAllNoCase(text, "{{MusteriCocuguSoyadi}}", cocukSoyadi);
-    text = ReplaceAllNoCase(text, "{{Tarih}}", tarih);
-    text = ReplaceAllNoCase(text, "{{Tutar}}", tutar);
+    text = ReplacePlaceholder(text, "{{MusteriAdi}}", musteriAdi);
+    text = ReplacePlaceholder(text, "{{MusteriSoyadi}}", musteriSoyadi);
+    text = ReplacePlaceholder(text, "{{MusteriCocuguAdi}}", cocukAdi);
+    text = ReplacePlaceholder(text, "{{MusteriCocuguSoyadi}}", cocukSoyadi);
+    text = ReplacePlaceholder(text, "{{Tarih}}", tarih);
+    text = ReplacePlaceholder(text, "{{Tutar}}", tutar);
     return xml::EscapeXmlText(text);
 }
 

@@ -29,7 +29,8 @@ enum class TMesajDurumu : int {
 constexpr int Ord(TMesajGrubu g) { return static_cast<int>(g); }
 constexpr int Ord(TMesajDurumu d) { return static_cast<int>(d); }
 
-// Replaces the six placeholders (letter case ignored, in a fixed order), then escapes the five XML characters.
+// Replaces the six placeholders (letter case ignored, the Turkish "İ" and "ı" taken for "i"; in a fixed order),
+// then escapes the five XML characters.
 std::string FillTemplate(const std::string& templ, const std::string& musteriAdi, const std::string& musteriSoyadi,
                          const std::string& cocukAdi, const std::string& cocukSoyadi, const std::string& tarih,
                          const std::string& tutar);
