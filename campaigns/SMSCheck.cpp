@@ -72,12 +72,16 @@ void TSMSCheck::ServeTenant(TDbConnection& tenant) {
         bookkeeping.Post();
     }
 
+    // The new stamp is the server's time read before the step, not after it: a purchase registered while
+    // the step runs is then taken by the next pass instead of falling between two passes. Purchases the step
+    // did take are kept from a second message by the record table.
+    const TDateTime stepStart = GetServerDateTime(tenant);
     const TDateTime previousCheck = bookkeeping.FieldByName("alisveris_sonrasi").IsNull()
-                                        ? GetServerDateTime(tenant)
+                                        ? stepStart
                                         : bookkeeping.FieldByName("alisveris_sonrasi").AsDateTime();
     CheckAfterPurchase(tenant, previousCheck);
     bookkeeping.Edit();
-    bookkeeping.FieldByName("alisveris_sonrasi").SetDateTime(GetServerDateTime(tenant));
+    bookkeeping.FieldByName("alisveris_sonrasi").SetDateTime(stepStart);
     bookkeeping.Post();
 
     // Once a day: runs when today is strictly later than the stored day, then stores today.

@@ -10,6 +10,7 @@
 
 #include "campaigns/SMSCheck.h"
 #include "db/DbConnection.h"
+#include "platform/Clock.h"
 #include "platform/Error.h"
 #include "tests/TestSupport.h"
 
@@ -275,6 +276,32 @@ INSERT INTO tbNuvoSonKontrol (alisveris_sonrasi) VALUES ('2013-03-22 08:00:00.00
     // The later steps of the tenant still ran.
     EXPECT_EQ(QueuedSince(t).size(), 3u);
     EXPECT_EQ(Ms(s.special), Ms(DT(2013, 3, 22)));
+}
+
+TEST_F(GenerationRun, APurchaseRegisteredWhileTheStepRunsIsTakenByTheNextPass) {
+    // The trigger registers purchase 5 at the moment purchase 4's message is queued, i.e. during the step.
+    const std::string t = Tenant("tenant.db", std::string(kCampaigns) + R"SQL(
+INSERT INTO tbNuvoSonKontrol (alisveris_sonrasi, ozel_gunler, taksit_hatirlatma, gecikmis_odeme)
+  VALUES ('2013-03-22 08:00:00.000', '2013-03-22 00:00:00.000', '2013-03-22 00:00:00.000', '2013-03-22 00:00:00.000');
+INSERT INTO tbAlisVeris (nAlisverisID, nMusteriID, sKasiyerRumuzu, dteKayitTarihi, lNetTutar, lToplamMiktar)
+  VALUES (4, 2, 'K1', '2013-03-22 08:30:00.000', 10, 1);
+CREATE TRIGGER registeredDuringTheStep AFTER INSERT ON tbNuvoAlisverisGonderilen WHEN NEW.AlisVerisId = '4'
+BEGIN
+  INSERT INTO tbAlisVeris (nAlisverisID, nMusteriID, sKasiyerRumuzu, dteKayitTarihi, lNetTutar, lToplamMiktar)
+    VALUES (5, 1, 'K1', (SELECT MAX(kayit_tarihi) FROM tbNuvoListe), 10, 1);
+END;
+)SQL");
+    Register({t});
+    // A clock that moves one second at every reading, so the step takes time.
+    int64_t readings = 0;
+    const int64_t start = DateTimeToMilliseconds(DT(2013, 3, 22, 9, 0, 0));
+    platform::SetClockSource([&] { return MillisecondsToDateTime(start + 1000 * readings++); });
+    EXPECT_EQ(Run(), "");
+    EXPECT_EQ(Run(), "");
+    EXPECT_EQ(Run(), "");
+    platform::ResetClock();
+    EXPECT_THAT(QueuedSince(t), ::testing::ElementsAre(Queued{kPurchase, "05332223344", "Teşekkürler Ayşe"},
+                                                       Queued{kPurchase, "05321112233", "Teşekkürler Ali"}));
 }
 
 // ------------------------------------------------------------------------------------------------
