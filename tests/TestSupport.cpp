@@ -104,6 +104,33 @@ std::string MakeTenantDatabase(const TempDir& dir, const std::string& name, cons
     return db;
 }
 
+std::vector<QueueRow> ReadQueue(db::TDbConnection& connection) {
+    db::TDbQuery q(&connection);
+    q.SetSQL("SELECT * FROM tbNuvoListe ORDER BY id");
+    q.Open();
+    std::vector<QueueRow> rows;
+    for (int i = 0, n = q.RecordCount(); i < n; ++i, q.Next()) {
+        QueueRow r;
+        r.grup = q.FieldByName("mesaj_grubu").AsInteger();
+        r.gsm = q.FieldByName("gsm").AsString();
+        r.mesaj = q.FieldByName("mesaj").AsString();
+        r.hemen = q.FieldByName("hemen_gonder").AsInteger();
+        r.baslangic = q.FieldByName("gonderme_baslangic").AsDateTime();
+        r.bitis = q.FieldByName("gonderme_bitis").AsDateTime();
+        r.sayi = q.FieldByName("sms_sayisi").AsInteger();
+        r.durum = q.FieldByName("durum").AsInteger();
+        rows.push_back(r);
+    }
+    return rows;
+}
+
+void TenantTest::SetUp() {
+    path_ = MakeTenantDatabase(dir_, "tenant.db");
+    tenant_.Server = "sqlite:" + path_;
+    tenant_.SetConnected(true);
+    tenant_.ExecSQL("SET DATEFORMAT dmy");
+}
+
 TDateTime DT(int y, int mo, int d, int h, int mi, int s, int ms) {
     DateTimeParts p;
     p.year = y; p.month = mo; p.day = d; p.hour = h; p.minute = mi; p.second = s; p.millisecond = ms;

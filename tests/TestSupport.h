@@ -1,8 +1,12 @@
 #pragma once
 // Small fixtures shared by the tests: temporary folders, databases made from our schema,
 // a pinned clock and pinned regional formats.
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
+
+#include "db/DbConnection.h"
 #include "platform/DateTime.h"
 #include "platform/Regional.h"
 
@@ -63,6 +67,31 @@ std::string MakeTenantDatabase(const TempDir& dir, const std::string& name, cons
                                const std::string& gatewayPassword = "secret");
 // Writes a "Settings.xml" whose database is the SQLite file at dbPath; extra is appended inside "Ayarlar".
 void WriteSettingsFile(const std::string& settingsPath, const std::string& dbPath, const std::string& extra = "");
+
+// One row of the queue table "tbNuvoListe", as the campaign tests look at it.
+struct QueueRow {
+    int grup = -1;
+    std::string gsm;
+    std::string mesaj;
+    int hemen = -1;
+    TDateTime baslangic = 0;
+    TDateTime bitis = 0;
+    int sayi = -1;
+    int durum = -1;
+};
+std::vector<QueueRow> ReadQueue(db::TDbConnection& connection);  // in id order
+
+// One tenant database from our schema, connected as the generation run connects it.
+class TenantTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void Sql(const std::string& sql) { RunSqliteScript(path_, sql); }
+    std::vector<QueueRow> Queue() { return ReadQueue(tenant_); }
+
+    TempDir dir_;
+    std::string path_;
+    db::TDbConnection tenant_;
+};
 
 TDateTime DT(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0);
 

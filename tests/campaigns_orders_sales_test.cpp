@@ -15,48 +15,11 @@ using test::DT;
 
 namespace {
 
-struct QueuedRow {
-    int grup = -1;
-    std::string gsm;
-    std::string mesaj;
-    int hemen = -1;
-    TDateTime baslangic = 0;
-    TDateTime bitis = 0;
-    int sayi = -1;
-    int durum = -1;
-};
+using QueuedRow = test::QueueRow;
 
 // One tenant database, connected as the generation run connects it.
-class TenantTest : public ::testing::Test {
+class TenantTest : public test::TenantTest {
 protected:
-    void SetUp() override {
-        path_ = test::MakeTenantDatabase(dir_, "tenant.db");
-        tenant_.Server = "sqlite:" + path_;
-        tenant_.SetConnected(true);
-        tenant_.ExecSQL("SET DATEFORMAT dmy");
-    }
-
-    void Sql(const std::string& sql) { test::RunSqliteScript(path_, sql); }
-
-    std::vector<QueuedRow> Queue() {
-        db::TDbQuery q(&tenant_);
-        q.SetSQL("SELECT * FROM tbNuvoListe ORDER BY id");
-        q.Open();
-        std::vector<QueuedRow> rows;
-        for (int i = 0, n = q.RecordCount(); i < n; ++i, q.Next()) {
-            QueuedRow r;
-            r.grup = q.FieldByName("mesaj_grubu").AsInteger();
-            r.gsm = q.FieldByName("gsm").AsString();
-            r.mesaj = q.FieldByName("mesaj").AsString();
-            r.hemen = q.FieldByName("hemen_gonder").AsInteger();
-            r.baslangic = q.FieldByName("gonderme_baslangic").AsDateTime();
-            r.bitis = q.FieldByName("gonderme_bitis").AsDateTime();
-            r.sayi = q.FieldByName("sms_sayisi").AsInteger();
-            r.durum = q.FieldByName("durum").AsInteger();
-            rows.push_back(r);
-        }
-        return rows;
-    }
 
     std::vector<int> Ints(const std::string& sql) {
         db::TDbQuery q(&tenant_);
@@ -67,9 +30,6 @@ protected:
         return out;
     }
 
-    test::TempDir dir_;
-    std::string path_;
-    db::TDbConnection tenant_;
     campaigns::TSMSCheck check_;
 };
 

@@ -19,15 +19,7 @@ using test::DT;
 
 namespace {
 
-struct QueuedRow {
-    int grup = -1;
-    std::string gsm;
-    std::string mesaj;
-    int hemen = -1;
-    TDateTime baslangic = 0;
-    TDateTime bitis = 0;
-    int sayi = -1;
-};
+using QueuedRow = test::QueueRow;
 
 std::string SqlText(const std::string& text) {
     std::string out = "'";
@@ -54,13 +46,10 @@ std::vector<std::string> FilesIn(const std::string& folder) {
     return names;
 }
 
-class CustomQueriesTest : public ::testing::Test {
+class CustomQueriesTest : public test::TenantTest {
 protected:
     void SetUp() override {
-        path_ = test::MakeTenantDatabase(dir_, "tenant.db");
-        tenant_.Server = "sqlite:" + path_;
-        tenant_.SetConnected(true);
-        tenant_.ExecSQL("SET DATEFORMAT dmy");
+        test::TenantTest::SetUp();
         Sql("INSERT INTO tbMusteri (nMusteriID, lKodu, sAdi, sSoyadi, sGSM) VALUES "
             "(1, 7, 'Ayşe', ' O''Brien & Co ', '0532 123 45 67'),"
             "(2, 7, 'Ali', NULL, '0212 555 55 55'),"  // a landline
@@ -74,8 +63,6 @@ protected:
         EXPECT_TRUE(FilesIn(tmp_.Path()).empty()) << "left in the temporary folder: " << FilesIn(tmp_.Path()).size();
     }
 
-    void Sql(const std::string& sql) { test::RunSqliteScript(path_, sql); }
-
     // A schedule row at 08:15 that last ran yesterday; xmlSql is the SQL expression of the xml column.
     void AddQuery(int id, const std::string& xmlSql, const std::string& mesaj = "Merhaba {{sAdi}} {{sSoyadi}}",
                   const std::string& phone = "sGSM", const std::string& lastRun = "'2013-03-20 10:00:00.000'",
@@ -87,25 +74,6 @@ protected:
     void AddDocument(int id, const std::string& document, const std::string& mesaj = "Merhaba {{sAdi}} {{sSoyadi}}",
                      const std::string& phone = "sGSM") {
         AddQuery(id, "CAST(" + SqlText(document) + " AS BLOB)", mesaj, phone);
-    }
-
-    std::vector<QueuedRow> Queue() {
-        db::TDbQuery q(&tenant_);
-        q.SetSQL("SELECT * FROM tbNuvoListe ORDER BY id");
-        q.Open();
-        std::vector<QueuedRow> rows;
-        for (int i = 0, n = q.RecordCount(); i < n; ++i, q.Next()) {
-            QueuedRow r;
-            r.grup = q.FieldByName("mesaj_grubu").AsInteger();
-            r.gsm = q.FieldByName("gsm").AsString();
-            r.mesaj = q.FieldByName("mesaj").AsString();
-            r.hemen = q.FieldByName("hemen_gonder").AsInteger();
-            r.baslangic = q.FieldByName("gonderme_baslangic").AsDateTime();
-            r.bitis = q.FieldByName("gonderme_bitis").AsDateTime();
-            r.sayi = q.FieldByName("sms_sayisi").AsInteger();
-            rows.push_back(r);
-        }
-        return rows;
     }
 
     TDateTime LastRun(int id) {
@@ -128,11 +96,8 @@ protected:
         check_.CheckCustomQueries(tenant_, now);
     }
 
-    test::TempDir dir_;
     test::TempDir tmp_;
     test::ScopedEnv tmpdir_{"TMPDIR", tmp_.Path()};
-    std::string path_;
-    db::TDbConnection tenant_;
     campaigns::TSMSCheck check_;
     test::FixedClock clock_{2013, 3, 21, 8, 15, 0};
 };
