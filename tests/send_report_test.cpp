@@ -166,7 +166,7 @@ TEST_F(QueueGatewayTest, ControlCharactersXmlCannotCarryAreLeftOutOfTheBatch) {
     test::RunSqliteScript(path_, "UPDATE tbNuvoListe SET mesaj = 'A' || char(1) || 'B' || char(9) || 'C' WHERE id = 2;");
     EXPECT_TRUE(Send());
     EXPECT_EQ(States(tenant_), (std::vector<int>{1, 1, 1, 1}));
-    const std::string& doc = gateway_->Requests().back().data;
+    const std::string doc = gateway_->Requests().back().data;
     EXPECT_NE(doc.find("<MSG>AB\tC</MSG>"), std::string::npos) << doc;
 }
 
