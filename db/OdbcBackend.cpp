@@ -31,6 +31,7 @@
 #include "platform/CodePage.h"
 #include "platform/DateTime.h"
 #include "platform/Error.h"
+#include "platform/Paths.h"
 
 namespace velmora::db {
 
@@ -825,19 +826,6 @@ std::vector<std::string> OdbcBackend::TableColumns(const std::string& table) {
     return out;
 }
 
-std::string EnvironmentText(const char* name) {
-#ifdef _WIN32
-    std::u16string wname = platform::Utf8ToUtf16(name);
-    wchar_t buf[512];
-    DWORD n = GetEnvironmentVariableW(reinterpret_cast<const wchar_t*>(wname.c_str()), buf, 512);
-    if (n == 0 || n >= 512) return {};
-    return platform::Utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(buf), n));
-#else
-    const char* v = std::getenv(name);
-    return v ? std::string(v) : std::string();
-#endif
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -905,7 +893,7 @@ std::string BuildSqlServerConnectionString(const ConnectParams& params, OdbcDriv
 
 std::string SqlServerConnectionString(const ConnectParams& params) {
     // VELMORA_ODBC_DRIVER names the ODBC driver to use in place of this platform's default.
-    std::string driver = Trim(EnvironmentText("VELMORA_ODBC_DRIVER"));
+    std::string driver = Trim(platform::GetEnv("VELMORA_ODBC_DRIVER"));
 #ifdef _WIN32
     if (driver.empty()) driver = "SQL Server";
 #else

@@ -20,11 +20,13 @@ void TRunLog::WriteTo(const std::string& path) const {
 }
 
 std::string LogFilePath() {
+    // The override lets tests and the demo keep their logs apart; a scheduled run never sets it.
+    std::string overridden = platform::GetEnv("VELMORA_LOG_FILE");
+    if (!overridden.empty()) return overridden;
 #ifdef _WIN32
     return "c:\\Logs\\Velmora.log";
 #else
-    std::string overridden = platform::GetEnv("VELMORA_LOG_FILE");
-    return overridden.empty() ? std::string("/var/log/velmora/Velmora.log") : overridden;
+    return "/var/log/velmora/Velmora.log";
 #endif
 }
 

@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <chrono>
 #include <limits>
 #include <string>
 
@@ -63,10 +64,20 @@ std::string SystemText(DWORD code) {
     case ERROR_INTERNET_CANNOT_CONNECT: what = "the connection was refused or could not be made"; break;
     case ERROR_INTERNET_CONNECTION_ABORTED:
     case ERROR_INTERNET_CONNECTION_RESET: what = "the connection was dropped"; break;
-    case ERROR_HTTP_INVALID_SERVER_RESPONSE: what = "the server closed the connection without a valid answer"; break;
+    case ERROR_HTTP_INVALID_SERVER_RESPONSE: what = "the server closed the connection without an answer"; break;
     default: what = std::string(step) + " failed"; break;
     }
     throw EHttpError("HTTP POST to " + url + " failed: " + what + ": " + SystemText(code));
+}
+
+// The error of a wait that began at `started` and was bounded by `limitSeconds`. Some WinInets report
+// an expired receive limit as a dropped connection; one that lasted the whole limit is a time-out.
+DWORD WaitError(std::chrono::steady_clock::time_point started, long limitSeconds) {
+    DWORD code = GetLastError();
+    if ((code == ERROR_INTERNET_CONNECTION_ABORTED || code == ERROR_INTERNET_CONNECTION_RESET) && limitSeconds > 0 &&
+        std::chrono::steady_clock::now() - started >= std::chrono::seconds(limitSeconds) - std::chrono::milliseconds(50))
+        return ERROR_INTERNET_TIMEOUT;
+    return code;
 }
 
 void SetTimeout(HINTERNET h, DWORD option, long seconds) {
@@ -85,7 +96,9 @@ HttpResponse HttpPost(const std::string& url, const std::vector<std::string>& he
     if (body.size() > std::numeric_limits<DWORD>::max())
         throw EHttpError("HTTP POST to " + url + " refused: the request body is larger than 4 GB");
 
-    std::wstring headerBlock;
+    // WinInet sends a request again, unasked, when a kept-alive connection drops after taking it: a
+    // batch could reach the gateway twice. A connection per request leaves it nothing to reuse.
+    std::wstring headerBlock = L"Connection: close\r\n";
     for (const std::string& h : headers) {
         // A line break in a header would let a value smuggle in further headers.
         if (h.find_first_of("\r\n") != std::string::npos)
@@ -114,30 +127,39 @@ HttpResponse HttpPost(const std::string& url, const std::vector<std::string>& he
     InetHandle session(InternetOpenW(L"Velmora", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!session) Fail(url, "opening the HTTP client", GetLastError(), 0);
     // WinInet has no limit for the whole request; the send and receive limits bound each wait instead.
-    SetTimeout(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, timeouts.connectSeconds);
-    SetTimeout(session.get(), INTERNET_OPTION_SEND_TIMEOUT, timeouts.totalSeconds);
-    SetTimeout(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, timeouts.totalSeconds);
+    // They are set on every handle: not every WinInet passes a session's limits down to its requests.
+    auto limit = [&](HINTERNET h) {
+        SetTimeout(h, INTERNET_OPTION_CONNECT_TIMEOUT, timeouts.connectSeconds);
+        SetTimeout(h, INTERNET_OPTION_SEND_TIMEOUT, timeouts.totalSeconds);
+        SetTimeout(h, INTERNET_OPTION_RECEIVE_TIMEOUT, timeouts.totalSeconds);
+    };
+    limit(session.get());
 
     InetHandle connection(InternetConnectW(session.get(), host.c_str(), parts.nPort, nullptr, nullptr,
                                            INTERNET_SERVICE_HTTP, 0, 0));
     if (!connection) Fail(url, "connecting", GetLastError(), timeouts.connectSeconds);
+    limit(connection.get());
 
     DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI |
                   INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_PRAGMA_NOCACHE;
     if (secure) flags |= INTERNET_FLAG_SECURE;
     InetHandle request(HttpOpenRequestW(connection.get(), L"POST", object.c_str(), nullptr, nullptr, nullptr, flags, 0));
     if (!request) Fail(url, "opening the request", GetLastError(), timeouts.connectSeconds);
+    limit(request.get());
 
-    if (!HttpSendRequestW(request.get(), headerBlock.empty() ? nullptr : headerBlock.c_str(),
-                          static_cast<DWORD>(headerBlock.size()), const_cast<char*>(body.data()),
-                          static_cast<DWORD>(body.size())))
-        Fail(url, "sending the request", GetLastError(), timeouts.totalSeconds);
+    auto started = std::chrono::steady_clock::now();
+    if (!HttpSendRequestW(request.get(), headerBlock.c_str(), static_cast<DWORD>(headerBlock.size()),
+                          const_cast<char*>(body.data()), static_cast<DWORD>(body.size())))
+        Fail(url, "sending the request", WaitError(started, timeouts.totalSeconds), timeouts.totalSeconds);
 
     HttpResponse response;
     DWORD status = 0;
     DWORD length = sizeof(status);
     if (!HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr))
         Fail(url, "reading the answer status", GetLastError(), timeouts.totalSeconds);
+    // Without a status line there was no answer: some WinInets report a dropped connection this way.
+    if (status < 100 || status > 599)
+        throw EHttpError("HTTP POST to " + url + " failed: the server closed the connection without an answer");
     response.status = static_cast<long>(status);
 
     std::wstring contentType(256, L'\0');
@@ -152,8 +174,9 @@ HttpResponse HttpPost(const std::string& url, const std::vector<std::string>& he
     char buffer[64 * 1024];
     for (;;) {
         DWORD read = 0;
+        started = std::chrono::steady_clock::now();
         if (!InternetReadFile(request.get(), buffer, sizeof(buffer), &read))
-            Fail(url, "reading the answer", GetLastError(), timeouts.totalSeconds);
+            Fail(url, "reading the answer", WaitError(started, timeouts.totalSeconds), timeouts.totalSeconds);
         if (read == 0) break;
         response.body.append(buffer, read);
     }

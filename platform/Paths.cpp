@@ -20,6 +20,19 @@ namespace fs = std::filesystem;
 
 namespace velmora::platform {
 
+namespace {
+
+// Our paths are UTF-8 text. A narrow path means the ANSI code page to Windows, which cannot hold
+// every name; going through the u8 forms keeps a folder named in Turkish reachable everywhere.
+fs::path FromUtf8(const std::string& path) { return fs::path(std::u8string(path.begin(), path.end())); }
+
+std::string ToUtf8(const fs::path& path) {
+    std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+} // namespace
+
 char PathSeparator() {
 #ifdef _WIN32
     return '\\';
@@ -32,8 +45,7 @@ std::string ExecutableDirectory() {
 #ifdef _WIN32
     wchar_t buf[32768];
     DWORD n = GetModuleFileNameW(nullptr, buf, 32768);
-    std::u8string dir = fs::path(std::wstring(buf, n)).parent_path().u8string();
-    return std::string(dir.begin(), dir.end()) + "\\";
+    return ToUtf8(fs::path(std::wstring(buf, n)).parent_path()) + "\\";
 #else
     std::error_code ec;
     fs::path p = fs::read_symlink("/proc/self/exe", ec);
@@ -43,15 +55,26 @@ std::string ExecutableDirectory() {
 }
 
 std::string GetEnv(const char* name) {
+#ifdef _WIN32
+    // The narrow environment is in the ANSI code page; the wide one holds any path.
+    std::wstring wideName = FromUtf8(name).wstring();
+    DWORD n = GetEnvironmentVariableW(wideName.c_str(), nullptr, 0);
+    if (n == 0) return {};
+    std::wstring value(n, L'\0');
+    n = GetEnvironmentVariableW(wideName.c_str(), value.data(), n);
+    value.resize(n);
+    return ToUtf8(fs::path(value));
+#else
     const char* v = std::getenv(name);
     return v ? std::string(v) : std::string();
+#endif
 }
 
 std::string TempDirectory() {
     std::error_code ec;
     fs::path p = fs::temp_directory_path(ec);
     if (ec) throw EFileError("The temporary folder cannot be found: " + ec.message());
-    std::string s = p.string();
+    std::string s = ToUtf8(p);
     if (s.empty() || s.back() != PathSeparator()) s += PathSeparator();
     return s;
 }
@@ -60,11 +83,11 @@ std::string CreateUniqueTempFile(const std::string& prefix) {
     std::string dir = TempDirectory();
 #ifdef _WIN32
     wchar_t name[MAX_PATH + 1];
-    std::wstring wdir = fs::path(dir).wstring();
-    std::wstring wprefix = fs::path(prefix).wstring();
+    std::wstring wdir = FromUtf8(dir).wstring();
+    std::wstring wprefix = FromUtf8(prefix).wstring();
     if (GetTempFileNameW(wdir.c_str(), wprefix.c_str(), 0, name) == 0)
         throw EFileError("A temporary file name cannot be made in \"" + dir + "\"");
-    return fs::path(name).string();
+    return ToUtf8(fs::path(name));
 #else
     std::string templ = dir + prefix + "XXXXXX";
     int fd = mkstemp(templ.data());
@@ -77,7 +100,7 @@ std::string CreateUniqueTempFile(const std::string& prefix) {
 void ForceDirectories(const std::string& path) {
     if (path.empty()) return;
     std::error_code ec;
-    fs::create_directories(path, ec);
+    fs::create_directories(FromUtf8(path), ec);
     if (ec) throw EFileError("The directory \"" + path + "\" cannot be created: " + ec.message());
 }
 
@@ -89,16 +112,16 @@ std::string ExtractFileDir(const std::string& path) {
 
 bool FileExists(const std::string& path) {
     std::error_code ec;
-    return fs::is_regular_file(path, ec);
+    return fs::is_regular_file(FromUtf8(path), ec);
 }
 
 bool DeleteFileIfExists(const std::string& path) {
     std::error_code ec;
-    return fs::remove(path, ec);
+    return fs::remove(FromUtf8(path), ec);
 }
 
 void WriteFileReplacing(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(FromUtf8(path), std::ios::binary | std::ios::trunc);
     if (!out) throw EFileError("The file \"" + path + "\" cannot be written");
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();
@@ -106,7 +129,7 @@ void WriteFileReplacing(const std::string& path, const std::string& bytes) {
 }
 
 std::string ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(FromUtf8(path), std::ios::binary);
     if (!in) throw EFileError("The file \"" + path + "\" cannot be opened");
     std::ostringstream ss;
     ss << in.rdbuf();

@@ -42,10 +42,18 @@ private:
 
 std::unique_ptr<RunLock> RunLock::TryAcquire() {
 #ifdef _WIN32
-    HANDLE h = CreateMutexW(nullptr, FALSE, L"Global\\VelmoraRun");
+    std::wstring name = L"Global\\VelmoraRun";
+    std::string other = GetEnv("VELMORA_LOCK_FILE");
+    if (!other.empty()) {
+        // A backslash would be read as a namespace separator in a mutex name.
+        name += L"-";
+        for (char c : other) name += c == '\\' ? L'/' : static_cast<wchar_t>(static_cast<unsigned char>(c));
+    }
+    // The mutex lives while a run holds a handle to it, so "already exists" means a run is active.
+    // Unlike waiting on it, this also refuses a second acquisition by the same thread.
+    HANDLE h = CreateMutexW(nullptr, TRUE, name.c_str());
     if (!h) return nullptr;
-    DWORD r = WaitForSingleObject(h, 0);
-    if (r != WAIT_OBJECT_0 && r != WAIT_ABANDONED) {
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
         CloseHandle(h);
         return nullptr;
     }

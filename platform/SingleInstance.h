@@ -7,8 +7,9 @@ namespace velmora::platform {
 
 class RunLock {
 public:
-    // Windows: a named mutex; elsewhere an advisory lock on a file
-    // (VELMORA_LOCK_FILE, default velmora.lock in the temporary folder).
+    // Windows: the named mutex "Global\\VelmoraRun"; elsewhere an advisory lock on a file
+    // (default velmora.lock in the temporary folder). VELMORA_LOCK_FILE names another lock (a file,
+    // or on Windows a mutex named after it), so tests running side by side do not shut each other out.
     static std::unique_ptr<RunLock> TryAcquire();
     virtual ~RunLock() = default;
 };

@@ -4,8 +4,16 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <unistd.h>
+#include <cstring>
 #include <filesystem>
+#include <memory>
+#ifdef _WIN32
+#include <process.h>
+#include <windows.h>
+#else
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 #include <stdexcept>
 
 #include "platform/Clock.h"
@@ -21,7 +29,7 @@ TempDir::TempDir() {
                  ("velmora-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
     fs::remove_all(p);
     fs::create_directories(p);
-    path_ = p.string() + "/";
+    path_ = p.string() + platform::PathSeparator();
 }
 
 TempDir::~TempDir() {
@@ -62,15 +70,78 @@ RegionalScope::RegionalScope(const platform::FormatSettings& settings) { platfor
 RegionalScope::~RegionalScope() { platform::ResetRegional(); }
 
 ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    const char* old = std::getenv(name);
-    had_ = old != nullptr;
-    if (old) old_ = old;
-    setenv(name, value.c_str(), 1);
+    old_ = platform::GetEnv(name);
+    had_ = !old_.empty();
+    Put(name, value.empty() ? nullptr : value.c_str());
 }
 
-ScopedEnv::~ScopedEnv() {
-    if (had_) setenv(name_.c_str(), old_.c_str(), 1);
-    else unsetenv(name_.c_str());
+ScopedEnv::~ScopedEnv() { Put(name_.c_str(), had_ ? old_.c_str() : nullptr); }
+
+void ScopedEnv::Put(const char* name, const char* value) {
+#ifdef _WIN32
+    // An empty value removes the variable here, as unsetenv does. The wide form keeps UTF-8 paths whole.
+    auto wide = [](const char* text) { return fs::path(std::u8string(text, text + std::strlen(text))).wstring(); };
+    _wputenv_s(wide(name).c_str(), wide(value ? value : "").c_str());
+#else
+    if (value) setenv(name, value, 1);
+    else unsetenv(name);
+#endif
+}
+
+std::string SqliteOdbcConnectionString(const std::string& dbPath) {
+    std::string path = dbPath;
+#ifdef _WIN32
+    using UnixName = char*(CDECL*)(const wchar_t*);
+    auto toUnix = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (toUnix) {
+        std::wstring wide = fs::path(std::u8string(dbPath.begin(), dbPath.end())).wstring();
+        if (char* unixPath = toUnix(wide.c_str())) {
+            path = unixPath;
+            HeapFree(GetProcessHeap(), 0, unixPath);
+        }
+    }
+#endif
+    return "DRIVER={SQLite3};Database=" + path;
+}
+
+const char* TempDirVariable() {
+#ifdef _WIN32
+    return "TMP";
+#else
+    return "TMPDIR";
+#endif
+}
+
+std::string CopyProgram(const std::string& binaryRelative, const TempDir& dir) {
+#ifdef _WIN32
+    const std::string suffix = ".exe";
+#else
+    const std::string suffix;
+#endif
+    std::string name = binaryRelative.substr(binaryRelative.find_last_of('/') + 1) + suffix;
+    std::string copy = dir.File(name);
+    fs::copy_file(BinaryPath(binaryRelative + suffix), copy, fs::copy_options::overwrite_existing);
+    return copy;
+}
+
+int RunProgram(const std::string& program, const std::vector<std::pair<std::string, std::string>>& env) {
+    std::vector<std::unique_ptr<ScopedEnv>> scoped;
+    for (const auto& [name, value] : env) scoped.push_back(std::make_unique<ScopedEnv>(name.c_str(), value));
+#ifdef _WIN32
+    intptr_t status = _spawnl(_P_WAIT, program.c_str(), program.c_str(), nullptr);
+    return status < 0 ? -1 : static_cast<int>(status);
+#else
+    pid_t pid = fork();
+    if (pid < 0) return -1;
+    if (pid == 0) {
+        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+#endif
 }
 
 void WriteSettingsFile(const std::string& settingsPath, const std::string& dbPath, const std::string& extra) {

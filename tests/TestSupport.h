@@ -48,16 +48,32 @@ public:
     ~RegionalScope();
 };
 
-// Sets an environment variable for the scope of a test, restoring the previous value afterwards.
+// Sets an environment variable for the scope of a test (an empty value removes it, as Windows does),
+// restoring the previous value afterwards.
 class ScopedEnv {
 public:
     ScopedEnv(const char* name, const std::string& value);
     ~ScopedEnv();
 private:
+    static void Put(const char* name, const char* value);  // nullptr removes the variable
     std::string name_;
     bool had_ = false;
     std::string old_;
 };
+
+// A connection string for the SQLite ODBC driver on that database file. Under Wine the Windows driver
+// manager hands connections to the host's unixODBC, whose drivers read Unix paths, so the path is
+// translated there.
+std::string SqliteOdbcConnectionString(const std::string& dbPath);
+
+// The environment variable that names the temporary folder ("TMP" on Windows, "TMPDIR" elsewhere).
+const char* TempDirVariable();
+
+// Copies a built program (path under the build tree, without ".exe") into dir; returns the copy's path.
+std::string CopyProgram(const std::string& binaryRelative, const TempDir& dir);
+// Starts a program with these environment changes (an empty value removes the variable), waits for it
+// and returns its exit status, or -1 when it could not be started or did not end normally.
+int RunProgram(const std::string& program, const std::vector<std::pair<std::string, std::string>>& env);
 
 // A program database (from tools/schema/program.sqlite.sql) listing the given tenant database files,
 // all active, and a "Settings.xml" naming it. Returns the settings file's path.

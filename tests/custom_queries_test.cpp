@@ -97,7 +97,7 @@ protected:
     }
 
     test::TempDir tmp_;
-    test::ScopedEnv tmpdir_{"TMPDIR", tmp_.Path()};
+    test::ScopedEnv tmpdir_{test::TempDirVariable(), tmp_.Path()};
     campaigns::TSMSCheck check_;
     test::FixedClock clock_{2013, 3, 21, 8, 15, 0};
 };

@@ -85,25 +85,38 @@ TEST_F(DriverTest, ASecondRunWhileOneIsActiveDoesNothing) {
     EXPECT_NE(platform::ReadWholeFile(log_), "first run's log\r\n");
 }
 
+TEST(RunLogFile, WithoutTheOverrideTheLogGoesToItsFixedPlace) {
+    test::ScopedEnv noOverride("VELMORA_LOG_FILE", "");
+#ifdef _WIN32
+    const std::string fixed = "c:\\Logs\\Velmora.log";
+    EXPECT_EQ(driver::LogFilePath(), fixed);
+    test::TempDir dir;
+    test::ScopedEnv lock("VELMORA_LOCK_FILE", dir.File("velmora.lock"));
+    test::FixedClock clock(2027, 1, 1, 6, 0);
+    EXPECT_EQ(driver::RunVelmora(), 0);
+    EXPECT_EQ(platform::ReadWholeFile(fixed), platform::Utf8ToAnsi(kNewYearLine + "\r\n"));
+#else
+    // The system's log folder is left alone here; the path is what a scheduled run writes to.
+    EXPECT_EQ(driver::LogFilePath(), "/var/log/velmora/Velmora.log");
+#endif
+}
+
 // The built program, copied into a folder of its own with "Settings.xml" beside it.
 TEST(Executable, RunsEndToEndAgainstAnSqliteProgramDatabase) {
     test::TempDir dir;
     std::string tenant = test::MakeTenantDatabase(dir, "tenant.db");
     test::MakeProgramDatabase(dir, {tenant});
-    std::string exe = dir.File("velmora");
-    std::filesystem::copy_file(test::BinaryPath("driver/velmora"), exe);
+    std::string exe = test::CopyProgram("driver/velmora", dir);
     std::string log = dir.File("Velmora.log");
-    std::string command = "env -u VELMORA_SETTINGS_FILE VELMORA_NOW='2026-12-10 09:00:00' VELMORA_LOG_FILE='" + log +
-                          "' VELMORA_LOCK_FILE='" + dir.File("lock") + "' '" + exe + "'";
-    int status = std::system(command.c_str());
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::vector<std::pair<std::string, std::string>> env = {{"VELMORA_SETTINGS_FILE", ""},
+                                                             {"VELMORA_NOW", "2026-12-10 09:00:00"},
+                                                             {"VELMORA_LOG_FILE", log},
+                                                             {"VELMORA_LOCK_FILE", dir.File("lock")}};
+    EXPECT_EQ(test::RunProgram(exe, env), 0);
     EXPECT_EQ(platform::ReadWholeFile(log), "\r\n");
 
-    command = "env -u VELMORA_SETTINGS_FILE VELMORA_NOW='2027-01-01 10:00:00' VELMORA_LOG_FILE='" + log +
-              "' VELMORA_LOCK_FILE='" + dir.File("lock") + "' '" + exe + "'";
-    status = std::system(command.c_str());
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    env[1].second = "2027-01-01 10:00:00";
+    EXPECT_EQ(test::RunProgram(exe, env), 0);
     EXPECT_EQ(platform::ReadWholeFile(log), platform::Utf8ToAnsi(kNewYearLine + "\r\n"));
 }
 

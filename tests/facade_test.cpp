@@ -44,7 +44,7 @@ protected:
             conn_.Server = "sqlite:" + path_;
             conn_.SetConnected(true);
         } else {
-            conn_.AttachBackend(OpenOdbcBackend("DRIVER={SQLite3};Database=" + path_));
+            conn_.AttachBackend(OpenOdbcBackend(test::SqliteOdbcConnectionString(path_)));
         }
     }
 

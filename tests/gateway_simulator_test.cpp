@@ -1,10 +1,6 @@
 // The gateway simulator as seen on the wire through HttpPost, and HttpPost's own failures.
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstring>
 #include <memory>
 #include <set>
@@ -13,6 +9,7 @@
 
 #include "platform/Error.h"
 #include "platform/Http.h"
+#include "tests/TestSockets.h"
 #include "tools/gatewaysim/GatewaySimulator.h"
 #include "xml/XmlDocument.h"
 
@@ -418,26 +415,13 @@ TEST_F(GatewaySimulatorTest, StopEndsASlowAnswerAndARestartGetsAPort) {
     EXPECT_FALSE(Login().empty());
 }
 
-// A loopback port nobody listens on.
-int ClosedPort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
-    socklen_t len = sizeof(a);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
 TEST(HttpPostTest, TransportFailuresNameTheAddress) {
     struct Case {
         std::string url;
         std::vector<std::string> headers;
         const char* part;
     } cases[] = {
-        {"http://127.0.0.1:" + std::to_string(ClosedPort()) + kPath, {}, "refused"},
+        {"http://127.0.0.1:" + std::to_string(velmora::test::ClosedLoopbackPort()) + kPath, {}, "refused"},
         {"http://gateway.invalid" + kPath, {}, "http://gateway.invalid"},
         {"ftp://127.0.0.1/x", {}, "ftp://127.0.0.1/x"},
         {"http://127.0.0.1:1/x", {"X-Test: a\r\nX-Injected: b"}, "line break"},

@@ -29,7 +29,7 @@ using test::DT;
 
 const std::string kTurkish = "ığüşöç İĞÜŞÖÇ";
 
-std::string SqliteConnectionString(const std::string& path) { return "DRIVER={SQLite3};Database=" + path; }
+std::string SqliteConnectionString(const std::string& path) { return test::SqliteOdbcConnectionString(path); }
 
 std::string Describe(const Value& v) {
     switch (v.kind) {

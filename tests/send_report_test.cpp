@@ -460,14 +460,13 @@ TEST(Executable, SendsAndReportsThroughTheSimulator) {
                                    "VALUES ('sqlite:" + tenant + "', 'sa', '', 't', 1);");
     test::WriteSettingsFile(dir.File("Settings.xml"), program,
                             "<SMSServisi><Sunucu>" + sim.Host() + "</Sunucu></SMSServisi>\n");
-    std::string exe = dir.File("velmora");
-    std::filesystem::copy_file(test::BinaryPath("driver/velmora"), exe);
+    std::string exe = test::CopyProgram("driver/velmora", dir);
     std::string log = dir.File("Velmora.log");
-    std::string command = "env -u VELMORA_SETTINGS_FILE VELMORA_NOW='2026-12-10 09:30:00' VELMORA_LOG_FILE='" + log +
-                          "' VELMORA_LOCK_FILE='" + dir.File("lock") + "' '" + exe + "'";
-    int status = std::system(command.c_str());
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(test::RunProgram(exe, {{"VELMORA_SETTINGS_FILE", ""},
+                                     {"VELMORA_NOW", "2026-12-10 09:30:00"},
+                                     {"VELMORA_LOG_FILE", log},
+                                     {"VELMORA_LOCK_FILE", dir.File("lock")}}),
+              0);
     EXPECT_EQ(platform::ReadWholeFile(log), "\r\n");
     db::TDbConnection c;
     c.Server = "sqlite:" + tenant;

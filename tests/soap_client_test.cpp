@@ -3,11 +3,6 @@
 
 #include <ostream>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <mutex>
 #include <string>
@@ -18,6 +13,7 @@
 #include "gateway/ZentaXmlInterface.h"
 #include "platform/Error.h"
 #include "soap/SoapClient.h"
+#include "tests/TestSockets.h"
 #include "tools/gatewaysim/GatewaySimulator.h"
 #include "xml/XmlDocument.h"
 
@@ -451,17 +447,7 @@ TEST_F(GatewayCallTest, ClientAddressFollowsTheDescriptionFlag) {
 
 TEST(GatewayUnreachable, ErrorNamesTheAddress) {
     BindingScope scope;
-    // A port nobody listens on: bind, read the port, close.
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(fd, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    scope.Use("127.0.0.1:" + std::to_string(ntohs(addr.sin_port)));
+    scope.Use("127.0.0.1:" + std::to_string(test::ClosedLoopbackPort()));
 
     TSendSMS sms(false);
     TSendSMSResponse answer;
@@ -479,24 +465,13 @@ TEST(GatewayUnreachable, ErrorNamesTheAddress) {
 class ScriptedGateway {
 public:
     explicit ScriptedGateway(std::vector<std::string> answers) : answers_(std::move(answers)) {
-        listen_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (listen_ < 0 || ::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-            ::listen(listen_, 4) != 0)
-            throw std::runtime_error("scripted gateway cannot listen");
-        socklen_t len = sizeof addr;
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
-        port_ = ntohs(addr.sin_port);
         thread_ = std::thread([this] { Serve(); });
     }
     ~ScriptedGateway() {
-        ::shutdown(listen_, SHUT_RDWR);  // wakes a pending accept
+        listener_.Shutdown();  // wakes a pending accept
         thread_.join();
-        ::close(listen_);
     }
-    std::string Host() const { return "127.0.0.1:" + std::to_string(port_); }
+    std::string Host() const { return "127.0.0.1:" + std::to_string(listener_.Port()); }
     std::vector<std::string> Bodies() const {
         std::lock_guard<std::mutex> lock(mutex_);
         return bodies_;
@@ -505,13 +480,13 @@ public:
 private:
     void Serve() {
         for (const std::string& answer : answers_) {
-            int c = ::accept(listen_, nullptr, nullptr);
-            if (c < 0) return;
+            auto c = listener_.Accept();
+            if (c == -1) return;
             std::string in;
             char buf[65536];
             size_t headerEnd = std::string::npos, need = 0;
             while (true) {
-                ssize_t n = ::recv(c, buf, sizeof buf, 0);
+                long n = test::LoopbackListener::Receive(c, buf, sizeof buf);
                 if (n <= 0) break;
                 in.append(buf, static_cast<size_t>(n));
                 if (headerEnd == std::string::npos && (headerEnd = in.find("\r\n\r\n")) != std::string::npos) {
@@ -528,14 +503,13 @@ private:
             }
             std::string out = "HTTP/1.1 200 OK\r\nContent-Type: application/soap+xml; charset=utf-8\r\nContent-Length: " +
                               std::to_string(answer.size()) + "\r\nConnection: close\r\n\r\n" + answer;
-            ::send(c, out.data(), out.size(), MSG_NOSIGNAL);
-            ::close(c);
+            test::LoopbackListener::SendAll(c, out);
+            test::LoopbackListener::Close(c);
         }
     }
 
     std::vector<std::string> answers_;
-    int listen_ = -1;
-    int port_ = 0;
+    test::LoopbackListener listener_;
     std::thread thread_;
     mutable std::mutex mutex_;
     std::vector<std::string> bodies_;

@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#ifndef _WIN32
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
@@ -9,6 +10,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
@@ -127,13 +129,20 @@ std::string SentDateText() {
 // httplib offers no way to abort a connection from a handler; shutting the socket down makes the
 // client see the connection closed without a single byte of answer.
 void ShutDownConnection(const httplib::Request& req) {
-    auto matches = [&](int fd) {
+    auto matches = [&](socket_t fd) {
         sockaddr_in local{}, peer{};
         socklen_t ll = sizeof(local), pl = sizeof(peer);
         if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &ll) != 0 || local.sin_family != AF_INET) return false;
         if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &pl) != 0 || peer.sin_family != AF_INET) return false;
         return ntohs(local.sin_port) == req.local_port && ntohs(peer.sin_port) == req.remote_port;
     };
+#ifdef _WIN32
+    // Socket handles are kernel handles, multiples of four; a non-socket one fails getsockname.
+    for (uintptr_t h = 4; h < (1u << 16); h += 4) {
+        auto fd = static_cast<socket_t>(h);
+        if (matches(fd)) { ::shutdown(fd, SD_BOTH); return; }
+    }
+#else
     if (DIR* dir = opendir("/proc/self/fd")) {
         std::vector<int> fds;
         while (dirent* entry = readdir(dir)) {
@@ -147,6 +156,7 @@ void ShutDownConnection(const httplib::Request& req) {
     }
     for (int fd = 0; fd < 4096; ++fd)
         if (matches(fd)) { ::shutdown(fd, SHUT_RDWR); return; }
+#endif
 }
 
 struct Decision {
@@ -598,12 +608,14 @@ void GatewaySimulator::Start() {
     httplib::Server* raw = server.get();
     impl_->server = std::move(server);
     impl_->thread = std::thread([raw] {
+#ifndef _WIN32
         // The worker threads start from here and inherit the mask: a write to a connection the client
         // already closed then fails with EPIPE instead of killing the process.
         sigset_t set;
         sigemptyset(&set);
         sigaddset(&set, SIGPIPE);
         pthread_sigmask(SIG_BLOCK, &set, nullptr);
+#endif
         raw->listen_after_bind();
     });
     // stop() is ignored until the accept loop runs; wait for it so Stop() right after Start() works.

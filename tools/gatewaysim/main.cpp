@@ -125,12 +125,17 @@ int main(int argc, char** argv) {
         }
     }
 
+#ifdef _WIN32
+    signal(SIGINT, OnSignal);
+    signal(SIGTERM, OnSignal);
+#else
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
+#endif
 
     try {
         velmora::sim::GatewaySimulator simulator(options);
