@@ -406,31 +406,10 @@ TEST(OdbcConnectionStringTest, RejectsServerNamesWithoutHostOrWithABadPort) {
     }
 }
 
-class DriverVariableScope {
-public:
-    explicit DriverVariableScope(const char* value) {
-        if (const char* old = std::getenv("VELMORA_ODBC_DRIVER")) saved_ = old, had_ = true;
-        Set(value);
-    }
-    ~DriverVariableScope() { Set(had_ ? saved_.c_str() : nullptr); }
-
-private:
-    static void Set(const char* value) {
-#ifdef _WIN32
-        _putenv_s("VELMORA_ODBC_DRIVER", value ? value : "");
-#else
-        if (value) setenv("VELMORA_ODBC_DRIVER", value, 1);
-        else unsetenv("VELMORA_ODBC_DRIVER");
-#endif
-    }
-    std::string saved_;
-    bool had_ = false;
-};
-
 TEST(OdbcConnectionStringTest, EnvironmentVariableOverridesThePlatformsDriver) {
     const ConnectParams params{"db,1500", "Nuvo", "sa", "gizli"};
     {
-        DriverVariableScope scope(nullptr);
+        test::ScopedEnv scope("VELMORA_ODBC_DRIVER", "");
 #ifdef _WIN32
         EXPECT_EQ(SqlServerConnectionString(params), "DRIVER={SQL Server};SERVER=db,1500;DATABASE=Nuvo;UID=sa;PWD=gizli");
 #else
@@ -439,12 +418,12 @@ TEST(OdbcConnectionStringTest, EnvironmentVariableOverridesThePlatformsDriver) {
 #endif
     }
     {
-        DriverVariableScope scope("ODBC Driver 18 for SQL Server");
+        test::ScopedEnv scope("VELMORA_ODBC_DRIVER", "ODBC Driver 18 for SQL Server");
         EXPECT_EQ(SqlServerConnectionString(params),
                   "DRIVER={ODBC Driver 18 for SQL Server};SERVER=db,1500;DATABASE=Nuvo;UID=sa;PWD=gizli");
     }
     {
-        DriverVariableScope scope("FreeTDS");
+        test::ScopedEnv scope("VELMORA_ODBC_DRIVER", "FreeTDS");
         EXPECT_EQ(SqlServerConnectionString(params),
                   "DRIVER={FreeTDS};SERVER=db;PORT=1500;DATABASE=Nuvo;UID=sa;PWD=gizli;TDS_Version=7.4;ClientCharset=UTF-8");
     }
