@@ -1,0 +1,1 @@
+1SELECT tbmusteri.sAdi AS musteri_adi, tbmusteri.sSoyadi AS musteri_soyadi, tbmusteri.sGSM AS GSM, '' AS cocuk_adi, '' AS cocuk_soyadi FROM tbmusteri WHERE DatePart(Day, tbmusteri.dteDogumTarihi) = 22 AND DatePart(Month, tbmusteri.dteDogumTarihi) = 3 AND DatePart(Year, tbmusteri.dteDogumTarihi) <> 1900

@@ -1,0 +1,1 @@
+1SELECT * FROM tbNuvoSorguListesi WHERE tbNuvoSorguListesi.otomatik_calistir = 1 AND ((DATEPART(HOUR, tbNuvoSorguListesi.saat) = ? AND DATEPART(MINUTE, tbNuvoSorguListesi.saat) = ?)) AND (DateAdd(day, datediff(day,0, tbNuvoSorguListesi.son_gonderme_tarihi), 0) <> DateAdd(day, datediff(day,0, GETDATE()), 0) )

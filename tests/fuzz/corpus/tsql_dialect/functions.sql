@@ -1,0 +1,1 @@
+1SELECT IsNull(NULL, 5) AS a, DATEPART(dw, '21.03.2013') AS dw, DateAdd(month, 1, '31.01.2013') AS b, datediff(minute, '21.03.2013 14:05:59', '21.03.2013 14:06:00') AS e, convert(varchar(10), '21.03.2013', 104) AS c, convert(decimal(10,1), 2.25) AS g, CURRENT_TIMESTAMP AS t, GETDATE() AS n /* it's /* nested */ TOP 5 */

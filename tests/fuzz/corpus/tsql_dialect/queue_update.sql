@@ -1,0 +1,1 @@
+1UPDATE tbNuvoListe SET durum = 1, rapor_id = ?, aciklama = 'Gönderildi' WHERE id = ?; INSERT INTO tbNuvoOnOdemeliSiparisGonderilen(SiparisId) VALUES(17)

@@ -1,0 +1,2 @@
+0SELECT DISTINCT TOP 1 [sAdi] AS [Adı Soyadı], N'Ş' AS [x]]y] FROM [dbo].[tbMusteri] WITH (NOLOCK) WHERE sAdi = N'Ali' AND nMusteriID IN (SELECT TOP (2) nMusteriID FROM dbo.tbAlisVeris ORDER BY 1) -- TOP 5
+ORDER BY 1
