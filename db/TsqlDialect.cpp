@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -259,7 +260,10 @@ std::string RewriteStatement(const std::vector<Token>& t, const std::string& dat
             if (up == "CONVERT" && call) {
                 int level = 0;
                 size_t comma = n;
-                for (size_t x = j + 1; x < n; ++x) {
+                // A data type is a few tokens ("nvarchar ( 30 )"); looking no further keeps a text of
+                // unclosed CONVERT( calls from costing quadratic time.
+                const size_t typeEnd = std::min(n, j + 1 + 32);
+                for (size_t x = j + 1; x < typeEnd; ++x) {
                     if (IsPunct(t[x], '(')) ++level;
                     else if (IsPunct(t[x], ')')) { if (level == 0) break; --level; }
                     else if (IsPunct(t[x], ',') && level == 0) { comma = x; break; }
