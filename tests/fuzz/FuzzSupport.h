@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -43,6 +44,18 @@ private:
 [[noreturn]] inline void Fault(const char* what, const char* detail) {
     std::fprintf(stderr, "FAULT: %s: %s\n", what, detail);
     std::abort();
+}
+
+// Runs one reader over an input; anything it lets escape is a fault named after `who`.
+template <class Body>
+void NothingEscapes(const char* who, Body&& body) {
+    try {
+        body();
+    } catch (const std::exception& e) {
+        Fault(who, e.what());
+    } catch (...) {
+        Fault(who, "an object that is no std::exception");
+    }
 }
 
 } // namespace velmora::fuzz

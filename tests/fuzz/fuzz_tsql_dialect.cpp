@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     const std::string order = kOrders[data[0] % 6];
     const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
-    try {
+    fuzz::NothingEscapes("the dialect layer threw an undocumented error", [&] {
         std::string format = order;
         std::vector<tsql::Statement> statements;
         try {
@@ -94,10 +94,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         CheckDateLiteral(text, order);
         CheckUnit(text);
-    } catch (const std::exception& e) {
-        fuzz::Fault("the dialect layer threw an undocumented error", e.what());
-    } catch (...) {
-        fuzz::Fault("the dialect layer threw", "an object that is no std::exception");
-    }
+    });
     return 0;
 }
