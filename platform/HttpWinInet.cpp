@@ -7,9 +7,13 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <limits>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "platform/Error.h"
 
@@ -24,9 +28,55 @@ public:
     InetHandle(const InetHandle&) = delete;
     InetHandle& operator=(const InetHandle&) = delete;
     HINTERNET get() const { return h_; }
+    void release() { h_ = nullptr; }
     explicit operator bool() const { return h_ != nullptr; }
 private:
     HINTERNET h_;
+};
+
+// WinInet has no limit for a whole request: its send and receive limits bound each single wait, so
+// an answer trickling in a byte at a time would hold a run for ever. Closing the request handle from
+// another thread makes a blocked WinInet call on it fail at once; this does so when the time is up.
+class RequestDeadline {
+public:
+    RequestDeadline(InetHandle& request, long seconds) : request_(request) {
+        if (seconds <= 0) return;
+        watcher_ = std::thread([this, seconds] {
+            std::unique_lock<std::mutex> lock(mutex_);
+            if (!wake_.wait_for(lock, std::chrono::seconds(seconds), [this] { return done_; })) {
+                expired_ = true;
+                InternetCloseHandle(request_.get());
+            }
+        });
+    }
+    ~RequestDeadline() { Stop(); }
+    RequestDeadline(const RequestDeadline&) = delete;
+    RequestDeadline& operator=(const RequestDeadline&) = delete;
+
+    bool Expired() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return expired_;
+    }
+
+    // Ends the watch. True when the time ran out: the request handle is closed already.
+    bool Stop() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        wake_.notify_all();
+        if (watcher_.joinable()) watcher_.join();
+        if (expired_) request_.release();
+        return expired_;
+    }
+
+private:
+    InetHandle& request_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool done_ = false;
+    bool expired_ = false;
+    std::thread watcher_;
 };
 
 std::wstring Widen(const std::string& utf8) {
@@ -126,8 +176,8 @@ HttpResponse HttpPost(const std::string& url, const std::vector<std::string>& he
 
     InetHandle session(InternetOpenW(L"Velmora", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!session) Fail(url, "opening the HTTP client", GetLastError(), 0);
-    // WinInet has no limit for the whole request; the send and receive limits bound each wait instead.
-    // They are set on every handle: not every WinInet passes a session's limits down to its requests.
+    // The send and receive limits bound each wait; they are set on every handle, since not every
+    // WinInet passes a session's limits down to its requests. RequestDeadline bounds the whole request.
     auto limit = [&](HINTERNET h) {
         SetTimeout(h, INTERNET_OPTION_CONNECT_TIMEOUT, timeouts.connectSeconds);
         SetTimeout(h, INTERNET_OPTION_SEND_TIMEOUT, timeouts.totalSeconds);
@@ -147,16 +197,22 @@ HttpResponse HttpPost(const std::string& url, const std::vector<std::string>& he
     if (!request) Fail(url, "opening the request", GetLastError(), timeouts.connectSeconds);
     limit(request.get());
 
+    RequestDeadline deadline(request, timeouts.totalSeconds);
+    // A failed call after the deadline closed the handle is the whole request's time-out.
+    auto fail = [&](const char* step, DWORD code) {
+        if (deadline.Stop()) code = ERROR_INTERNET_TIMEOUT;
+        Fail(url, step, code, timeouts.totalSeconds);
+    };
     auto started = std::chrono::steady_clock::now();
     if (!HttpSendRequestW(request.get(), headerBlock.c_str(), static_cast<DWORD>(headerBlock.size()),
                           const_cast<char*>(body.data()), static_cast<DWORD>(body.size())))
-        Fail(url, "sending the request", WaitError(started, timeouts.totalSeconds), timeouts.totalSeconds);
+        fail("sending the request", WaitError(started, timeouts.totalSeconds));
 
     HttpResponse response;
     DWORD status = 0;
     DWORD length = sizeof(status);
     if (!HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr))
-        Fail(url, "reading the answer status", GetLastError(), timeouts.totalSeconds);
+        fail("reading the answer status", GetLastError());
     // Without a status line there was no answer: some WinInets report a dropped connection this way.
     if (status < 100 || status > 599)
         throw EHttpError("HTTP POST to " + url + " failed: the server closed the connection without an answer");
@@ -171,15 +227,24 @@ HttpResponse HttpPost(const std::string& url, const std::vector<std::string>& he
     }
     if (ok) response.contentType = Narrow(contentType.data(), length / sizeof(wchar_t));
 
+    // A read takes only what has arrived: a synchronous read of a larger buffer waits until it is full,
+    // and a read blocked that way is not ended by every WinInet when the deadline closes the handle.
     char buffer[64 * 1024];
     for (;;) {
-        DWORD read = 0;
+        DWORD available = 0;
         started = std::chrono::steady_clock::now();
-        if (!InternetReadFile(request.get(), buffer, sizeof(buffer), &read))
-            Fail(url, "reading the answer", WaitError(started, timeouts.totalSeconds), timeouts.totalSeconds);
+        if (!InternetQueryDataAvailable(request.get(), &available, 0, 0))
+            fail("reading the answer", WaitError(started, timeouts.totalSeconds));
+        if (deadline.Expired()) fail("reading the answer", ERROR_INTERNET_TIMEOUT);
+        if (available == 0) break;
+        DWORD read = 0;
+        if (!InternetReadFile(request.get(), buffer, std::min<DWORD>(available, sizeof(buffer)), &read))
+            fail("reading the answer", WaitError(started, timeouts.totalSeconds));
         if (read == 0) break;
         response.body.append(buffer, read);
     }
+    // The whole answer arrived; a deadline passing only now changes nothing.
+    deadline.Stop();
     return response;
 }
 

@@ -1,10 +1,13 @@
 // The gateway simulator as seen on the wire through HttpPost, and HttpPost's own failures.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/Error.h"
@@ -439,6 +442,35 @@ TEST(HttpPostTest, TransportFailuresNameTheAddress) {
             }
         }
     }
+}
+
+// A gateway that answers a byte at a time never lets a single wait expire; the whole request must still end.
+TEST(HttpPostTest, AnAnswerTricklingInPastTheWholeRequestLimitTimesOut) {
+    velmora::test::LoopbackListener listener;
+    std::atomic<bool> stop{false};
+    std::thread peer([&] {
+        auto c = listener.Accept();
+        if (c == -1) return;
+        char buf[4096];
+        listener.Receive(c, buf, sizeof buf);
+        velmora::test::LoopbackListener::SendAll(c, "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n");
+        for (int i = 0; i < 60 && !stop; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+            velmora::test::LoopbackListener::SendAll(c, "x");
+        }
+        velmora::test::LoopbackListener::Close(c);
+    });
+    const std::string url = "http://127.0.0.1:" + std::to_string(listener.Port()) + kPath;
+    try {
+        HttpPost(url, {}, "<x/>", {5, 2});
+        ADD_FAILURE() << "no EHttpError";
+    } catch (const EHttpError& e) {
+        EXPECT_NE(std::string(e.what()).find("timed out after 2 seconds"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find(url), std::string::npos) << e.what();
+    }
+    stop = true;
+    listener.Shutdown();
+    peer.join();
 }
 
 } // namespace
