@@ -39,12 +39,13 @@ private:
 // another thread makes a blocked WinInet call on it fail at once; this does so when the time is up.
 class RequestDeadline {
 public:
-    RequestDeadline(InetHandle& request, long seconds) : request_(request) {
+    RequestDeadline(InetHandle& request, long seconds)
+        : request_(request), seconds_(seconds), started_(std::chrono::steady_clock::now()) {
         if (seconds <= 0) return;
         watcher_ = std::thread([this, seconds] {
             std::unique_lock<std::mutex> lock(mutex_);
             if (!wake_.wait_for(lock, std::chrono::seconds(seconds), [this] { return done_; })) {
-                expired_ = true;
+                closed_ = true;
                 InternetCloseHandle(request_.get());
             }
         });
@@ -53,29 +54,31 @@ public:
     RequestDeadline(const RequestDeadline&) = delete;
     RequestDeadline& operator=(const RequestDeadline&) = delete;
 
-    bool Expired() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return expired_;
+    // Whether the whole limit has passed (a little slack for the coarse timers of WinInet's own limits).
+    bool Passed() const {
+        return seconds_ > 0 && std::chrono::steady_clock::now() - started_ >=
+                                   std::chrono::seconds(seconds_) - std::chrono::milliseconds(50);
     }
 
-    // Ends the watch. True when the time ran out: the request handle is closed already.
-    bool Stop() {
+    // Ends the watch; when the time ran out, the request handle is closed already and let go here.
+    void Stop() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             done_ = true;
         }
         wake_.notify_all();
         if (watcher_.joinable()) watcher_.join();
-        if (expired_) request_.release();
-        return expired_;
+        if (closed_) request_.release();
     }
 
 private:
     InetHandle& request_;
+    const long seconds_;
+    const std::chrono::steady_clock::time_point started_;
     std::mutex mutex_;
     std::condition_variable wake_;
     bool done_ = false;
-    bool expired_ = false;
+    bool closed_ = false;  // the watcher closed the request handle
     std::thread watcher_;
 };
 
@@ -118,16 +121,6 @@ std::string SystemText(DWORD code) {
     default: what = std::string(step) + " failed"; break;
     }
     throw EHttpError("HTTP POST to " + url + " failed: " + what + ": " + SystemText(code));
-}
-
-// The error of a wait that began at `started` and was bounded by `limitSeconds`. Some WinInets report
-// an expired receive limit as a dropped connection; one that lasted the whole limit is a time-out.
-DWORD WaitError(std::chrono::steady_clock::time_point started, long limitSeconds) {
-    DWORD code = GetLastError();
-    if ((code == ERROR_INTERNET_CONNECTION_ABORTED || code == ERROR_INTERNET_CONNECTION_RESET) && limitSeconds > 0 &&
-        std::chrono::steady_clock::now() - started >= std::chrono::seconds(limitSeconds) - std::chrono::milliseconds(50))
-        return ERROR_INTERNET_TIMEOUT;
-    return code;
 }
 
 void SetTimeout(HINTERNET h, DWORD option, long seconds) {
@@ -198,15 +191,15 @@ HttpResponse HttpPost(const std::string& url, const std::vector<std::string>& he
     limit(request.get());
 
     RequestDeadline deadline(request, timeouts.totalSeconds);
-    // A failed call after the deadline closed the handle is the whole request's time-out.
+    // A call that fails once the whole limit has passed failed for that reason, whatever WinInet says:
+    // some report an expired receive limit, or the handle the deadline closed, as a dropped connection.
     auto fail = [&](const char* step, DWORD code) {
-        if (deadline.Stop()) code = ERROR_INTERNET_TIMEOUT;
-        Fail(url, step, code, timeouts.totalSeconds);
+        deadline.Stop();
+        Fail(url, step, deadline.Passed() ? ERROR_INTERNET_TIMEOUT : code, timeouts.totalSeconds);
     };
-    auto started = std::chrono::steady_clock::now();
     if (!HttpSendRequestW(request.get(), headerBlock.c_str(), static_cast<DWORD>(headerBlock.size()),
                           const_cast<char*>(body.data()), static_cast<DWORD>(body.size())))
-        fail("sending the request", WaitError(started, timeouts.totalSeconds));
+        fail("sending the request", GetLastError());
 
     HttpResponse response;
     DWORD status = 0;
@@ -232,14 +225,12 @@ HttpResponse HttpPost(const std::string& url, const std::vector<std::string>& he
     char buffer[64 * 1024];
     for (;;) {
         DWORD available = 0;
-        started = std::chrono::steady_clock::now();
-        if (!InternetQueryDataAvailable(request.get(), &available, 0, 0))
-            fail("reading the answer", WaitError(started, timeouts.totalSeconds));
-        if (deadline.Expired()) fail("reading the answer", ERROR_INTERNET_TIMEOUT);
+        if (!InternetQueryDataAvailable(request.get(), &available, 0, 0)) fail("reading the answer", GetLastError());
+        if (deadline.Passed()) fail("reading the answer", ERROR_INTERNET_TIMEOUT);
         if (available == 0) break;
         DWORD read = 0;
         if (!InternetReadFile(request.get(), buffer, std::min<DWORD>(available, sizeof(buffer)), &read))
-            fail("reading the answer", WaitError(started, timeouts.totalSeconds));
+            fail("reading the answer", GetLastError());
         if (read == 0) break;
         response.body.append(buffer, read);
     }

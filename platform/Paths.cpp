@@ -7,6 +7,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "platform/CodePage.h"
 #include "platform/Error.h"
 
 #ifdef _WIN32
@@ -57,13 +58,14 @@ std::string ExecutableDirectory() {
 std::string GetEnv(const char* name) {
 #ifdef _WIN32
     // The narrow environment is in the ANSI code page; the wide one holds any path.
-    std::wstring wideName = FromUtf8(name).wstring();
-    DWORD n = GetEnvironmentVariableW(wideName.c_str(), nullptr, 0);
+    std::u16string wideName = Utf8ToUtf16(name);
+    auto wname = reinterpret_cast<const wchar_t*>(wideName.c_str());
+    DWORD n = GetEnvironmentVariableW(wname, nullptr, 0);
     if (n == 0) return {};
-    std::wstring value(n, L'\0');
-    n = GetEnvironmentVariableW(wideName.c_str(), value.data(), n);
+    std::u16string value(n, u'\0');
+    n = GetEnvironmentVariableW(wname, reinterpret_cast<wchar_t*>(value.data()), n);
     value.resize(n);
-    return ToUtf8(fs::path(value));
+    return Utf16ToUtf8(value);
 #else
     const char* v = std::getenv(name);
     return v ? std::string(v) : std::string();

@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #ifdef _WIN32
@@ -17,6 +16,7 @@
 #include <stdexcept>
 
 #include "platform/Clock.h"
+#include "platform/CodePage.h"
 #include "platform/Paths.h"
 
 namespace fs = std::filesystem;
@@ -80,8 +80,9 @@ ScopedEnv::~ScopedEnv() { Put(name_.c_str(), had_ ? old_.c_str() : nullptr); }
 void ScopedEnv::Put(const char* name, const char* value) {
 #ifdef _WIN32
     // An empty value removes the variable here, as unsetenv does. The wide form keeps UTF-8 paths whole.
-    auto wide = [](const char* text) { return fs::path(std::u8string(text, text + std::strlen(text))).wstring(); };
-    _wputenv_s(wide(name).c_str(), wide(value ? value : "").c_str());
+    auto wide = [](const char* text) { return platform::Utf8ToUtf16(text); };
+    _wputenv_s(reinterpret_cast<const wchar_t*>(wide(name).c_str()),
+               reinterpret_cast<const wchar_t*>(wide(value ? value : "").c_str()));
 #else
     if (value) setenv(name, value, 1);
     else unsetenv(name);
@@ -95,8 +96,8 @@ std::string SqliteOdbcConnectionString(const std::string& dbPath) {
     auto toUnix = reinterpret_cast<UnixName>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
     if (toUnix) {
-        std::wstring wide = fs::path(std::u8string(dbPath.begin(), dbPath.end())).wstring();
-        if (char* unixPath = toUnix(wide.c_str())) {
+        std::u16string wide = platform::Utf8ToUtf16(dbPath);
+        if (char* unixPath = toUnix(reinterpret_cast<const wchar_t*>(wide.c_str()))) {
             path = unixPath;
             HeapFree(GetProcessHeap(), 0, unixPath);
         }
