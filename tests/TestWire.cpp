@@ -7,6 +7,14 @@
 
 namespace velmora::test {
 
+bool WireRouteUnavailable() {
+#ifdef _WIN32
+    return platform::GetEnv("VELMORA_ODBC_DRIVER").empty();
+#else
+    return false;
+#endif
+}
+
 WirePeer::WirePeer() {
     server_.AddLogin(kWireUser, kWirePassword);
     server_.Start();

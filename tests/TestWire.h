@@ -13,6 +13,10 @@ namespace velmora::test {
 constexpr const char* kWireUser = "sa";
 constexpr const char* kWirePassword = "Gizli;Şifre}";
 
+// True where the SQL Server route cannot run: on Windows (under Wine) the SQL Server driver must be
+// named by VELMORA_ODBC_DRIVER (the host's FreeTDS through Wine's driver manager).
+bool WireRouteUnavailable();
+
 // A running simulator with one login; databases are named after their files.
 class WirePeer {
 public:

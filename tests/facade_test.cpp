@@ -9,7 +9,6 @@
 
 #include "db/DbConnection.h"
 #include "platform/Error.h"
-#include "platform/Paths.h"
 #include "tests/TestSupport.h"
 #include "tests/TestWire.h"
 
@@ -55,10 +54,7 @@ protected:
             conn_.Server = "sqlite:" + path_;
             conn_.SetConnected(true);
         } else if (GetParam() == Backend::SqlServerWire) {
-#ifdef _WIN32
-            // Under Wine the SQL Server driver must be named (FreeTDS of the host's unixODBC).
-            if (platform::GetEnv("VELMORA_ODBC_DRIVER").empty()) GTEST_SKIP() << "VELMORA_ODBC_DRIVER is not set";
-#endif
+            if (test::WireRouteUnavailable()) GTEST_SKIP() << "VELMORA_ODBC_DRIVER names no SQL Server driver";
             wire_ = std::make_unique<test::WirePeer>();
             wire_->Aim(conn_, wire_->Serve(path_));
             conn_.SetConnected(true);
