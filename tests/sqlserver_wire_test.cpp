@@ -98,6 +98,7 @@ public:
         SQLFreeHandle(SQL_HANDLE_STMT, st_);
         st_ = SQL_NULL_HSTMT;
     }
+    void NewStatement() { SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &st_); }
     std::string Diagnostic() const {
         SQLCHAR state[6] = {}, text[1024] = {};
         SQLINTEGER native = 0;
@@ -106,8 +107,8 @@ public:
         return std::string(reinterpret_cast<char*>(state)) + " " + reinterpret_cast<char*>(text);
     }
     bool Run(const std::string& sql) {
-        SQLFreeStmt(st_, SQL_CLOSE);
-        return SQL_SUCCEEDED(SQLExecDirect(st_, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS));
+        std::u16string text = platform::Utf8ToUtf16(sql);
+        return SQL_SUCCEEDED(SQLExecDirectW(st_, reinterpret_cast<SQLWCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size())));
     }
 
 private:
@@ -266,6 +267,29 @@ INSERT INTO tbTurler (tutar) VALUES (NULL);
     EXPECT_TRUE(q.FieldByName("veri").IsNull());
 }
 
+// Text declared as varchar goes in code page 1254 as SQL Server sends it, unless a letter does not fit.
+TEST_F(WireTest, VarcharColumnsTravelInTheTurkishCodePage) {
+    test::RunSqliteScript(path_, "CREATE TABLE tbMetin (v VARCHAR(20), n NVARCHAR(20), yabanci VARCHAR(20));"
+                                 "INSERT INTO tbMetin VALUES ('Şişli İğdır', 'Ayşe', 'Ωmega');");
+    RawSession raw(peer_, database_);
+    ASSERT_TRUE(raw.Connected());
+    ASSERT_TRUE(raw.Run("SELECT v, n, yabanci FROM tbMetin"));
+    const std::vector<std::pair<SQLSMALLINT, std::string>> expected = {
+        {SQL_VARCHAR, "Şişli İğdır"}, {SQL_WVARCHAR, "Ayşe"}, {SQL_WVARCHAR, "Ωmega"}};
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(raw.Stmt()))) << raw.Diagnostic();
+    for (size_t c = 0; c < expected.size(); ++c) {
+        SQLSMALLINT type = 0, digits = 0, nullable = 0, nameLen = 0;
+        SQLULEN size = 0;
+        SQLCHAR name[64];
+        SQLDescribeCol(raw.Stmt(), static_cast<SQLUSMALLINT>(c + 1), name, sizeof name, &nameLen, &type, &size, &digits, &nullable);
+        EXPECT_EQ(type, expected[c].first) << c;
+        char16_t text[64] = {};
+        SQLLEN len = 0;
+        ASSERT_TRUE(SQL_SUCCEEDED(SQLGetData(raw.Stmt(), static_cast<SQLUSMALLINT>(c + 1), SQL_C_WCHAR, text, sizeof text, &len)));
+        EXPECT_EQ(platform::Utf16ToUtf8(text), expected[c].second) << c;
+    }
+}
+
 // Prepared statements with the parameter types an ODBC program may bind; FreeTDS prepares and
 // executes them through its own RPCs, and the values land as bound.
 TEST_F(WireTest, PreparedStatementsCarryEveryParameterType) {
@@ -331,6 +355,43 @@ TEST_F(WireTest, PreparedStatementsCarryEveryParameterType) {
     EXPECT_EQ(q.FieldByName("i").AsInteger(), 7);
     TDateTime time = q.FieldByName("saat").AsDateTime();
     EXPECT_NEAR(time - std::floor(time), test::DT(1899, 12, 30, 14, 5, 10), 1e-9);
+}
+
+// The count of changed rows a client reads after a statement, with and without parameters.
+TEST_F(WireTest, RowCountsAreTheStatementsOwn) {
+    test::RunSqliteScript(path_, "INSERT INTO tbOrnek (ad, sayi) VALUES ('iki', 2), ('üç', 3);");
+    RawSession raw(peer_, database_);
+    ASSERT_TRUE(raw.Connected());
+    struct Case {
+        const char* sql;
+        SQLBIGINT param;  // bound to '?' when the text has one
+        SQLLEN rows;
+    };
+    const Case cases[] = {
+        {"UPDATE tbOrnek SET sayi = sayi + 10 WHERE sayi > 1", 0, 2},
+        {"UPDATE tbOrnek SET sayi = 0 WHERE id = -1", 0, 0},
+        {"UPDATE tbOrnek SET ad = 'bir' WHERE sayi = ?", 1, 1},
+        {"DELETE FROM tbOrnek WHERE sayi = ?", 13, 1},
+        {"INSERT INTO tbOrnek (ad, sayi) VALUES ('dört', ?)", 4, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sql);
+        raw.DropStatement();
+        raw.NewStatement();
+        SQLBIGINT value = c.param;
+        if (std::string(c.sql).find('?') != std::string::npos)
+            SQLBindParameter(raw.Stmt(), 1, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, &value, 0, nullptr);
+        ASSERT_TRUE(raw.Run(c.sql)) << raw.Diagnostic();
+        SQLLEN rows = -1;
+        ASSERT_TRUE(SQL_SUCCEEDED(SQLRowCount(raw.Stmt(), &rows)));
+        EXPECT_EQ(rows, c.rows);
+    }
+    raw.DropStatement();
+    raw.NewStatement();
+    ASSERT_TRUE(raw.Run("SELECT ad FROM tbOrnek ORDER BY id"));
+    SQLSMALLINT columns = 0;
+    SQLNumResultCols(raw.Stmt(), &columns);
+    EXPECT_EQ(columns, 1) << "a result set comes first, with nothing before it";
 }
 
 // ------------------------------------------------------------------------------------------------

@@ -301,10 +301,13 @@ void AppLocks::ReleaseAll(int session) {
     for (auto it = holders_.begin(); it != holders_.end();) it = it->second == session ? holders_.erase(it) : std::next(it);
 }
 
-std::vector<tds::Column> ColumnsFor(const db::ResultData& data) {
+std::vector<tds::Column> ColumnsFor(const db::ResultData& data, const std::vector<std::string>& declared) {
     std::vector<tds::Column> out;
     for (size_t c = 0; c < data.columns.size(); ++c) {
-        bool any = false, mixed = false, wide = false, big = false;
+        bool any = false, mixed = false, wide = false, big = false, bigAnsi = false;
+        std::string decl = c < declared.size() ? Lower(Trim(declared[c])) : std::string();
+        decl = Trim(decl.substr(0, decl.find('(')));
+        bool ansi = decl == "varchar" || decl == "char" || decl == "text" || decl == "character varying";
         ValueKind kind = ValueKind::Null;
         for (const auto& row : data.rows) {
             const Value& v = c < row.size() ? row[c] : Value();
@@ -318,10 +321,12 @@ std::vector<tds::Column> ColumnsFor(const db::ResultData& data) {
             any = true;
             if (v.kind == ValueKind::Integer && (v.i < INT32_MIN || v.i > INT32_MAX)) wide = true;
             if (v.kind == ValueKind::Text && platform::Utf8ToUtf16(v.s).size() > 4000) big = true;
-            if (v.kind == ValueKind::Blob && v.s.size() > 8000) big = true;
-            if (v.kind != ValueKind::Text && v.kind != ValueKind::Blob && v.kind != ValueKind::Null) {
-                // texts made of other values are short
+            if (ansi && v.kind == ValueKind::Text) {
+                std::string bytes = platform::Utf8ToAnsi(v.s);
+                if (platform::AnsiToUtf8(bytes) != v.s) ansi = false;  // a letter code page 1254 lacks
+                if (bytes.size() > 8000) bigAnsi = true;
             }
+            if (v.kind == ValueKind::Blob && v.s.size() > 8000) big = true;
         }
         if (!any) kind = data.columns[c].declared;
         ColumnType type = ColumnType::NVarChar;
@@ -331,7 +336,10 @@ std::vector<tds::Column> ColumnsFor(const db::ResultData& data) {
             case ValueKind::Float: type = ColumnType::Float; break;
             case ValueKind::DateTime: type = ColumnType::DateTime; break;
             case ValueKind::Blob: type = big ? ColumnType::VarBinaryMax : ColumnType::VarBinary; break;
-            case ValueKind::Text: type = big ? ColumnType::NVarCharMax : ColumnType::NVarChar; break;
+            case ValueKind::Text:
+                if (ansi) type = bigAnsi ? ColumnType::VarCharMax : ColumnType::VarChar;
+                else type = big ? ColumnType::NVarCharMax : ColumnType::NVarChar;
+                break;
             case ValueKind::Null: type = ColumnType::Int; break;
             }
         } else {
@@ -355,6 +363,12 @@ SqlEngine::SqlEngine(const std::string& database, const std::string& sqlitePath,
         throw SqlError{4060, 1, 11, "Cannot open database \"" + database + "\" requested by the login. The login failed."};
     }
     sqlite3_busy_timeout(catalog_, 5000);
+    catalogFunctions_ = std::make_unique<db::tsql::FunctionState>();
+    try {
+        db::tsql::RegisterFunctions(catalog_, catalogFunctions_.get());
+    } catch (const std::exception&) {
+        // Without them only the declared types of statements using those functions stay unknown.
+    }
 }
 
 SqlEngine::~SqlEngine() {
@@ -402,6 +416,34 @@ std::string SqlEngine::ResolveTable(const std::string& pattern) {
     return r.rows.empty() ? std::string() : r.rows[0][0].s;
 }
 
+std::vector<std::string> SqlEngine::DeclaredTypes(const std::string& sql) {
+    std::string format = "mdy";  // the order of date literals changes no column's type
+    std::vector<db::tsql::Statement> statements;
+    try {
+        statements = db::tsql::Rewrite(sql, format);
+    } catch (const std::exception&) {
+        return {};
+    }
+    for (const db::tsql::Statement& st : statements) {
+        if (st.kind != db::tsql::Statement::Kind::Sql) continue;
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v2(catalog_, st.text.c_str(), static_cast<int>(st.text.size()), &stmt, nullptr) != SQLITE_OK) {
+            sqlite3_finalize(stmt);
+            return {};
+        }
+        if (!stmt) continue;
+        const int n = sqlite3_column_count(stmt);
+        std::vector<std::string> out;
+        for (int c = 0; c < n; ++c) {
+            const char* d = sqlite3_column_decltype(stmt, c);
+            out.push_back(d ? d : "");
+        }
+        sqlite3_finalize(stmt);
+        if (n > 0) return out;  // the first statement with columns gives the result
+    }
+    return {};
+}
+
 Outcome SqlEngine::Run(const std::string& text, const std::string& declaration, const std::vector<tds::Param>& params) {
     std::vector<std::string> declared = DeclaredNames(declaration);
     std::vector<Value> inOrder(declared.size());
@@ -437,7 +479,6 @@ Outcome SqlEngine::RunStatement(const std::string& sql, const std::vector<Value>
         set.columns.push_back({column, ColumnType::Int});
         set.rows.push_back({Value::Integer(granted)});
         out.sets.push_back(std::move(set));
-        out.rowsAffected = 1;
         return out;
     }
     if (lower.find("sp_releaseapplock") != std::string::npos) {
@@ -459,7 +500,6 @@ Outcome SqlEngine::RunStatement(const std::string& sql, const std::vector<Value>
                                    {resolved}, {});
             for (auto& row : pk.rows) set.rows.push_back(row);
         }
-        out.rowsAffected = static_cast<int64_t>(set.rows.size());
         out.sets.push_back(std::move(set));
         return out;
     }
@@ -486,10 +526,9 @@ Outcome SqlEngine::RunStatement(const std::string& sql, const std::vector<Value>
             backend_->Execute(body, values, &data);
             if (data.hasResultSet) {
                 ResultSet set;
-                set.columns = ColumnsFor(data);
+                set.columns = ColumnsFor(data, DeclaredTypes(body));
                 set.rows = std::move(data.rows);
-                out.rowsAffected = static_cast<int64_t>(set.rows.size());
-                out.sets.push_back(std::move(set));
+                        out.sets.push_back(std::move(set));
             } else if (changes) {
                 out.rowsAffected = TotalChanges() - before;
             }
@@ -526,7 +565,6 @@ Outcome SqlEngine::CallProcedure(const std::string& name, const std::vector<tds:
                                 {table, database_},
                                 {ColumnType::NVarChar, ColumnType::NVarChar, ColumnType::NVarChar, ColumnType::NVarChar,
                                  ColumnType::Int, ColumnType::NVarChar});
-        out.rowsAffected = static_cast<int64_t>(set.rows.size());
         out.sets.push_back(std::move(set));
         return out;
     }
@@ -576,7 +614,6 @@ Outcome SqlEngine::CallProcedure(const std::string& name, const std::vector<tds:
                                     Value::Integer(t.precision), Value::Integer(t.length), scale, Value::Integer(1)});
             }
         }
-        out.rowsAffected = static_cast<int64_t>(set.rows.size());
         out.sets.push_back(std::move(set));
         return out;
     }

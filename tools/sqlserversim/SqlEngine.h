@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "db/DbBackend.h"
+#include "db/TsqlDialect.h"
 #include "tools/sqlserversim/TdsWire.h"
 
 struct sqlite3;
@@ -32,7 +33,8 @@ struct ResultSet {
 // What one statement or call produced.
 struct Outcome {
     std::vector<ResultSet> sets;
-    int64_t rowsAffected = -1;  // -1: no count (a statement that changes nothing, a SET)
+    // Rows a statement without a result set changed; -1: no count (a SELECT counts its own rows, a SET none).
+    int64_t rowsAffected = -1;
     bool hasReturnStatus = false;
     int32_t returnStatus = 0;
 };
@@ -70,15 +72,19 @@ private:
     ResultSet Catalog(const std::string& sql, const std::vector<std::string>& binds, const std::vector<tds::ColumnType>& types);
     std::string ResolveTable(const std::string& pattern);
     int64_t TotalChanges();
+    // The declared types of the columns a statement yields, as SQLite reports them ("" for expressions).
+    std::vector<std::string> DeclaredTypes(const std::string& sql);
 
     std::string database_;
     int session_;
     AppLocks& locks_;
     std::unique_ptr<db::IDbBackend> backend_;
     sqlite3* catalog_ = nullptr;  // a second, read-only handle for the catalog questions
+    std::unique_ptr<db::tsql::FunctionState> catalogFunctions_;
 };
 
-// The result column types that carry these values best.
-std::vector<tds::Column> ColumnsFor(const db::ResultData& data);
+// The result column types that carry these values best; declared holds the columns' declared types
+// where known: text declared as char/varchar/text goes as varchar in code page 1254 when it fits.
+std::vector<tds::Column> ColumnsFor(const db::ResultData& data, const std::vector<std::string>& declared = {});
 
 } // namespace velmora::sqlsim

@@ -276,6 +276,8 @@ void Writer::TypeInfo(const Column& c) {
     case ColumnType::Float: Byte(kFltN); Byte(8); break;
     case ColumnType::Numeric38: Byte(kNumericN); Byte(17); Byte(38); Byte(0); break;
     case ColumnType::DateTime: Byte(kDateTimN); Byte(8); break;
+    case ColumnType::VarChar: Byte(kBigVarChr); U16(8000); Raw(TurkishCollation()); break;
+    case ColumnType::VarCharMax: Byte(kBigVarChr); U16(0xFFFF); Raw(TurkishCollation()); break;
     case ColumnType::NVarChar: Byte(kNVarChar); U16(8000); Raw(TurkishCollation()); break;
     case ColumnType::NVarCharMax: Byte(kNVarChar); U16(0xFFFF); Raw(TurkishCollation()); break;
     case ColumnType::VarBinary: Byte(kBigVarBin); U16(8000); break;
@@ -334,18 +336,22 @@ void Writer::Cell(ColumnType type, const db::Value& v) {
         U32(static_cast<uint32_t>(ticks));
         break;
     }
+    case ColumnType::VarChar:
     case ColumnType::NVarChar:
     case ColumnType::VarBinary: {
         if (null) { U16(0xFFFF); break; }
-        std::string bytes = type == ColumnType::NVarChar ? ToUtf16le(AsText(v)) : AsText(v);
+        std::string bytes = type == ColumnType::NVarChar ? ToUtf16le(AsText(v))
+                            : type == ColumnType::VarChar ? platform::Utf8ToAnsi(AsText(v)) : AsText(v);
         U16(static_cast<uint16_t>(bytes.size()));
         Raw(bytes);
         break;
     }
+    case ColumnType::VarCharMax:
     case ColumnType::NVarCharMax:
     case ColumnType::VarBinaryMax: {
         if (null) { U64(kPlpNull); break; }
-        std::string bytes = type == ColumnType::NVarCharMax ? ToUtf16le(AsText(v)) : AsText(v);
+        std::string bytes = type == ColumnType::NVarCharMax ? ToUtf16le(AsText(v))
+                            : type == ColumnType::VarCharMax ? platform::Utf8ToAnsi(AsText(v)) : AsText(v);
         U64(bytes.size());
         const size_t kChunk = 8000;
         for (size_t at = 0; at < bytes.size(); at += kChunk) {

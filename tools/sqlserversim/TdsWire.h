@@ -35,7 +35,8 @@ struct ProtocolError : std::runtime_error {
 };
 
 // The column types the simulator answers with.
-enum class ColumnType { Int, BigInt, Float, Numeric38, DateTime, NVarChar, NVarCharMax, VarBinary, VarBinaryMax };
+// VarChar columns carry their text in the collation's code page, 1254.
+enum class ColumnType { Int, BigInt, Float, Numeric38, DateTime, VarChar, VarCharMax, NVarChar, NVarCharMax, VarBinary, VarBinaryMax };
 
 struct Column {
     std::string name;
