@@ -321,7 +321,7 @@ void Writer::Cell(ColumnType type, const db::Value& v) {
         int64_t x = AsInteger(v);
         Byte(17);
         Byte(x < 0 ? 0 : 1);
-        U64(static_cast<uint64_t>(x < 0 ? -x : x));
+        U64(x < 0 ? 0 - static_cast<uint64_t>(x) : static_cast<uint64_t>(x));  // also for the least int64
         U64(0);
         break;
     }
