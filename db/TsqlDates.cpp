@@ -174,7 +174,7 @@ void DateAddFn(sqlite3_context* ctx, int, sqlite3_value** argv) {
         r = MillisecondsToDateTime(DateTimeToMilliseconds(d) + k * unitMs);
     }
     if (!InRange(r)) { ResultError(ctx, overflow); return; }
-    ResultText(ctx, FormatIsoDateTime(r));
+    ResultDateTime(ctx, r);
 }
 
 void DateDiffFn(sqlite3_context* ctx, int, sqlite3_value** argv) {

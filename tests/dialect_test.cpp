@@ -351,6 +351,24 @@ std::vector<QueryCase> Cases() {
         {"PrepaidOrderQuerySkipsRecordedOrders", "dmy",
          "INSERT INTO tbNuvoOnOdemeliSiparisGonderilen(SiparisId) VALUES(1)", kPrepaidOrders,
          {Value::DateTime(velmora::test::DT(2013, 3, 22))}, {}, {}, false},
+        // The campaigns' statements on data a real ERP holds, compared as SQL Server compares.
+        {"PrepaidOrderQueryDescriptionWithTrailingBlanks", "dmy",
+         "UPDATE tbAlisverisSiparis SET sAciklama = '1  ' WHERE nSiparisID = 1", kPrepaidOrders,
+         {Value::DateTime(velmora::test::DT(2013, 3, 22))}, {}, {ali + "|@2013-03-22 00:00:00.000|150|1"}, false},
+        {"StoreSalesQueryJoinsStoreCodesWithBlanksAndTurkishCase", "dmy",
+         "INSERT INTO tbDepo VALUES ('D04', N'Dört', 'T1'), (N'şube1', N'Şube Bir', 'T1');"
+         "INSERT INTO tbAlisVeris (nAlisverisID, nMusteriID, sKasiyerRumuzu, sMagaza, nGirisCikis, dteFaturaTarihi, "
+         "lToplamMiktar, lNetTutar) VALUES (20, 1, 'K1', 'D04 ', 3, '22.03.2013', 2, 30), "
+         "(21, 1, 'K1', N'ŞUBE1', 3, '22.03.2013', 1, 10)",
+         StoreSalesQuery("22.03.2013"), {}, {"Magaza", "sMagazaAck", "SatisMiktari", "NetTutar"},
+         {"D04 |Dört|2|30", "M1|Merkez|3|200", "ŞUBE1|Şube Bir|1|10"}},
+        {"OverduePaymentQueryKeepsAnExactlyPaidInstalment", "dmy",
+         "INSERT INTO tbTaksit VALUES (106, 13, '12.03.2013', 0.30);"
+         "INSERT INTO tbOdeme VALUES (4, 106, '12.03.2013 10:00', 0.10), (5, 106, '12.03.2013 11:00', 0.20)",
+         InstalmentQuery("tbTaksit.dteTarihi = '12.03.2013'", 0, 999999999), {}, {},
+         {"100|Ali|Yılmaz|@2013-03-12 00:00:00.000|100|0532 111 22 33",
+          "100|Ali|Yılmaz|@2013-03-12 00:00:00.000|0|0532 111 22 33"},
+         false},
         {"BookkeepingAndQueueStatements", "dmy", "",
          "SELECT * FROM tbNuvoSonKontrol; SELECT * FROM tbNuvoListe WHERE id = -1", {}, {}, {}},
     };
