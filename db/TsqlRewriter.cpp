@@ -71,7 +71,7 @@ bool IsClauseWord(const Token& k) {
 
 class ArithmeticRule {
 public:
-    explicit ArithmeticRule(const Tokens& t) : t_(t), match_(MatchParentheses(t)) {}
+    explicit ArithmeticRule(const Tokens& t) : t_(t), match_(MatchParentheses(t)), caseEnd_(MatchCase(t)) {}
 
     Tokens Apply() {
         Tokens out;
@@ -83,15 +83,18 @@ public:
 private:
     size_t Next(size_t i, size_t e) const { return NextSignificant(t_, i, e); }
 
-    // The index after CASE ... END starting at i, kNone when it does not end.
-    size_t CaseEnd(size_t i, size_t e) const {
-        int level = 0;
-        for (size_t x = i; x < e; ++x) {
-            if (IsPunct(t_[x], '(') && match_[x] != kNone) { x = match_[x]; continue; }
-            if (IsWord(t_[x], "CASE")) ++level;
-            else if (IsWord(t_[x], "END") && --level == 0) return x + 1;
+    // The index after CASE ... END starting at i, kNone when it does not end within e.
+    size_t CaseEnd(size_t i, size_t e) const { return caseEnd_[i] != kNone && caseEnd_[i] <= e ? caseEnd_[i] : kNone; }
+
+    // For every CASE the index after its END, found once (looking it up again per CASE would cost
+    // quadratic time on a text of unclosed CASEs).
+    static std::vector<size_t> MatchCase(const Tokens& t) {
+        std::vector<size_t> end(t.size(), kNone), open;
+        for (size_t i = 0; i < t.size(); ++i) {
+            if (IsWord(t[i], "CASE")) open.push_back(i);
+            else if (IsWord(t[i], "END") && !open.empty()) { end[open.back()] = i + 1; open.pop_back(); }
         }
-        return kNone;
+        return end;
     }
 
     // The index after the operand starting at the significant token i, kNone when none starts there.
@@ -157,38 +160,36 @@ private:
         }
     }
 
-    static Tokens Call(const char* name, Tokens a, const Tokens& b) {
-        Tokens r;
-        r.reserve(a.size() + b.size() + 4);
-        r.push_back(Synthetic(TokKind::Word, name));
-        r.push_back(Synthetic(TokKind::Punct, "("));
-        for (Token& k : a) r.push_back(std::move(k));
-        r.push_back(Synthetic(TokKind::Punct, ","));
-        r.push_back(Synthetic(TokKind::Space, " "));
-        r.insert(r.end(), b.begin(), b.end());
-        r.push_back(Synthetic(TokKind::Punct, ")"));
-        return r;
-    }
-
-    static Tokens Combine(char op, Tokens a, const Tokens& b) {
-        switch (op) {
-        case '+': return Call("TSQL_ADD", std::move(a), b);
-        case '-': return Call("TSQL_SUB", std::move(a), b);
-        case '*': return Call("TSQL_MUL", std::move(a), b);
-        case '/': return Call("TSQL_DIV", std::move(a), b);
-        default: {  // '%': SQLite's own modulo, kept in its place by parentheses
-            Tokens r;
-            r.push_back(Synthetic(TokKind::Punct, "("));
-            r.insert(r.end(), a.begin(), a.end());
-            r.push_back(Synthetic(TokKind::Punct, " % "));
-            r.insert(r.end(), b.begin(), b.end());
-            r.push_back(Synthetic(TokKind::Punct, ")"));
-            return r;
+    // terms[0] op[0] terms[1] op[1] ... folded from the left into nested calls, written in one pass
+    // (a long chain costs linear time): TSQL_ADD(TSQL_SUB(a, b), c).
+    static void Fold(std::vector<Tokens>& terms, const std::string& ops, Tokens& out) {
+        for (size_t k = ops.size(); k-- > 0;) {
+            const char op = ops[k];
+            if (op == '%') {  // SQLite's own modulo, kept in its place by parentheses
+                out.push_back(Synthetic(TokKind::Punct, "("));
+            } else {
+                out.push_back(Synthetic(TokKind::Word, op == '+'   ? "TSQL_ADD"
+                                                       : op == '-' ? "TSQL_SUB"
+                                                       : op == '*' ? "TSQL_MUL"
+                                                                   : "TSQL_DIV"));
+                out.push_back(Synthetic(TokKind::Punct, "("));
+            }
         }
+        for (Token& k : terms[0]) out.push_back(std::move(k));
+        for (size_t k = 0; k < ops.size(); ++k) {
+            out.push_back(Synthetic(TokKind::Punct, ops[k] == '%' ? " % " : ", "));
+            for (Token& t : terms[k + 1]) out.push_back(std::move(t));
+            out.push_back(Synthetic(TokKind::Punct, ")"));
         }
     }
 
     void Rewrite(size_t b, size_t e, Tokens& out) const {
+        // Parentheses and CASE nest by recursion here; SQL Server refuses far less nesting than this.
+        if (++depth_ > kMaxNesting) throw EDatabaseError("The statement nests parentheses or CASE too deeply");
+        struct Leave {
+            int& depth;
+            ~Leave() { --depth; }
+        } leave{depth_};
         size_t i = b;
         while (i < e) {
             if (!Significant(t_[i])) { out.push_back(t_[i++]); continue; }
@@ -229,26 +230,36 @@ private:
             // * / % first, then + - from left to right.
             std::vector<Tokens> sums;
             std::string sumOps;
-            Tokens current = std::move(terms[0]);
+            std::vector<Tokens> factors;
+            std::string factorOps;
+            factors.push_back(std::move(terms[0]));
+            auto closeProduct = [&]() {
+                Tokens product;
+                Fold(factors, factorOps, product);
+                sums.push_back(std::move(product));
+                factors.clear();
+                factorOps.clear();
+            };
             for (size_t k = 0; k < ops.size(); ++k) {
                 if (ops[k] == '+' || ops[k] == '-') {
-                    sums.push_back(std::move(current));
+                    closeProduct();
                     sumOps += ops[k];
-                    current = std::move(terms[k + 1]);
                 } else {
-                    current = Combine(ops[k], std::move(current), terms[k + 1]);
+                    factorOps += ops[k];
                 }
+                factors.push_back(std::move(terms[k + 1]));
             }
-            sums.push_back(std::move(current));
-            Tokens result = std::move(sums[0]);
-            for (size_t k = 0; k < sumOps.size(); ++k) result = Combine(sumOps[k], std::move(result), sums[k + 1]);
-            for (Token& k : result) out.push_back(std::move(k));
+            closeProduct();
+            Fold(sums, sumOps, out);
             i = end;
         }
     }
 
+    static constexpr int kMaxNesting = 200;
     const Tokens& t_;
     std::vector<size_t> match_;
+    std::vector<size_t> caseEnd_;
+    mutable int depth_ = 0;
 };
 
 // ---------------------------------------------------------------------------------------------

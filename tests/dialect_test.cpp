@@ -524,6 +524,40 @@ TEST(TsqlRewrite, SplitsAtSemicolonsOutsideLiteralsAndComments) {
     EXPECT_EQ(format, "dmy");
 }
 
+TEST(TsqlRewrite, ArithmeticBecomesTypedCallsInPrecedence) {
+    struct Case {
+        const char* sql;
+        const char* rewritten;
+    };
+    const Case cases[] = {
+        {"SELECT a + b * c - d", "SELECT TSQL_SUB(TSQL_ADD(a, TSQL_MUL(b, c)), d)"},
+        {"SELECT -a * (b + 1) % 2", "SELECT (TSQL_MUL(-a, (TSQL_ADD(b, 1))) % 2)"},
+        {"SELECT * FROM t WHERE x = y / 2", "SELECT * FROM t WHERE x = TSQL_DIV(y, 2)"},
+        {"SELECT TOP 5 * FROM t", "SELECT  * FROM t\nLIMIT 5"},
+        {"SELECT t.*, COUNT(*) FROM t", "SELECT t.*, COUNT(*) FROM t"},
+        {"SELECT CASE WHEN a > 1 THEN a - 1 END + 2", "SELECT TSQL_ADD(CASE WHEN a > 1 THEN TSQL_SUB(a, 1) END, 2)"},
+        {"SELECT sum(x - y) FROM t WHERE z BETWEEN -1 AND 1", "SELECT sum(TSQL_SUB(x, y)) FROM t WHERE z BETWEEN -1 AND 1"},
+        {"CREATE TABLE t (a INT DEFAULT -1, s VARCHAR(5) DEFAULT 'x')", "CREATE TABLE t (a INT DEFAULT -1, s VARCHAR(5) DEFAULT 'x')"},
+    };
+    for (const Case& c : cases) {
+        std::string format = "dmy";
+        auto st = tsql::Rewrite(c.sql, format);
+        ASSERT_EQ(st.size(), 1u) << c.sql;
+        EXPECT_EQ(st[0].text, c.rewritten) << c.sql;
+    }
+}
+
+TEST(TsqlRewrite, LongChainsAndDeepNesting) {
+    std::string format = "dmy";
+    std::string chain = "SELECT 1";
+    for (int k = 0; k < 20000; ++k) chain += " + 1";
+    auto st = tsql::Rewrite(chain, format);
+    ASSERT_EQ(st.size(), 1u);
+    EXPECT_EQ(st[0].text.rfind("SELECT TSQL_ADD(TSQL_ADD(", 0), 0u);
+    const std::string deep = "SELECT " + std::string(5000, '(') + "1" + std::string(5000, ')');
+    EXPECT_THROW(tsql::Rewrite(deep, format), EDatabaseError);
+}
+
 TEST(TsqlRewrite, DateLiteralForms) {
     struct Case {
         const char* text;
