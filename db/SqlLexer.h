@@ -1,6 +1,5 @@
 #pragma once
-// The one SQL scanner of the database layer: T-SQL text cut into tokens (literals, bracketed and
-// quoted names, nested comments, words, numbers, markers), used by everything in db/ that reads SQL.
+// The one SQL scanner of the database layer: T-SQL text cut into tokens.
 #include <cstddef>
 #include <string>
 #include <vector>

@@ -1,6 +1,6 @@
-// SQL Server's arithmetic on the embedded database: + - * / by the operands' types (text joins,
-// amounts stay exact decimals, a date-time moves by days, division by zero fails), and exact SUM
-// and AVG. Amounts are held as REAL; a REAL operand is read back as the decimal it was written as.
+// SQL Server's + - * / and SUM/AVG on the embedded database, with amounts as exact decimals.
+// Text + text joins, a date-time moves by days, division by zero fails; a REAL operand is read
+// back as the decimal it was written as.
 #include <sqlite3.h>
 
 #include <algorithm>

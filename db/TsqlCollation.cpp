@@ -1,5 +1,4 @@
-// The text collations of the embedded database (Turkish_CI_AS, Latin1_General_CI_AS), letter
-// casing under them, and SQL Server's LIKE, UPPER and LOWER.
+// The text collations Turkish_CI_AS and Latin1_General_CI_AS, with LIKE, UPPER and LOWER under them.
 #include <sqlite3.h>
 
 #include <cstring>

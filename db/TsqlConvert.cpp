@@ -1,5 +1,4 @@
-// CONVERT and CAST of SQL Server on the embedded database: to and from texts, numbers, money and
-// date-times, with the date styles tenants use.
+// CONVERT and CAST of SQL Server on the embedded database, with the date styles tenants use.
 #include <sqlite3.h>
 
 #include <algorithm>

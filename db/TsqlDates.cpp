@@ -1,5 +1,4 @@
-// SQL Server's date-times on the embedded database: reading date texts, the 1/300 s steps, and
-// GETDATE, DATEPART, DATEADD, DATEDIFF, YEAR, MONTH and DAY.
+// SQL Server's date-times on the embedded database: date texts, 1/300 s steps, date functions.
 #include <sqlite3.h>
 
 #include <cmath>

@@ -1,8 +1,9 @@
 #pragma once
-// The T-SQL dialect of the embedded database: a token rewriter that turns the statements the system
-// (and tenants' own queries) write for SQL Server into SQLite text, plus the SQL Server functions
-// registered on every SQLite connection. It is deliberately not a T-SQL parser: it only rewrites the
-// tokens SQLite would read differently and leaves everything else as written.
+// The T-SQL dialect of the embedded database: the rewriter that turns the statements the system (and
+// tenants' own queries) write for SQL Server into SQLite text, the SQL Server functions and text
+// collations registered on every SQLite connection, and the date-literal reading they share.
+// The rewriter is deliberately not a T-SQL parser: it only rewrites the tokens SQLite would read
+// differently (and arithmetic, whose meaning depends on the operands' types) and leaves the rest.
 //
 // Date-times are stored as text "YYYY-MM-DD HH:MM:SS.ZZZ"; every rewritten date literal and every
 // function result uses that one fixed-width form, so plain text comparison orders them correctly.

@@ -1,5 +1,4 @@
-// Argument and result helpers shared by the SQL Server functions of the embedded database, and
-// the registration of all of them on a connection.
+// Helpers shared by the registered SQL Server functions, and their registration on a connection.
 #include "db/TsqlFunctionSupport.h"
 
 #include <cerrno>

@@ -1,6 +1,5 @@
 #pragma once
-// What the SQL Server functions registered on an embedded connection share: reading their
-// arguments, giving results and errors, and the registration of each family of functions.
+// What the registered SQL Server functions of the embedded database share.
 #include <sqlite3.h>
 
 #include <cstdint>
@@ -44,10 +43,6 @@ void RegisterConvertFunctions(sqlite3* db, FunctionState* state);
 void RegisterStringFunctions(sqlite3* db, FunctionState* state);
 void RegisterArithmeticFunctions(sqlite3* db, FunctionState* state);
 void RegisterCollationFunctions(sqlite3* db, FunctionState* state);
-
-} // namespace velmora::db::tsql
-
-namespace velmora::db::tsql {
 
 // Code points of UTF-8 text, and letter case under a collation (Turkish pairs i/İ and ı/I).
 char32_t DecodeUtf8At(const unsigned char* s, size_t n, size_t& i);

@@ -1,5 +1,4 @@
-// The T-SQL rewriter: statements the system and tenants write for SQL Server turned into SQLite
-// text, one function per rule, over the tokens of the one SQL scanner.
+// The T-SQL rewriter: SQL Server statements turned into SQLite text, one function per rule.
 #include <algorithm>
 #include <utility>
 

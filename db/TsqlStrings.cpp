@@ -1,5 +1,4 @@
-// SQL Server's text functions on the embedded database: LEN, CHARINDEX, SUBSTRING, LEFT, RIGHT,
-// LTRIM, RTRIM and REPLACE, matching under the database collation where the server does.
+// SQL Server's text functions LEN, CHARINDEX, SUBSTRING, LEFT, RIGHT, LTRIM, RTRIM and REPLACE.
 #include <sqlite3.h>
 
 #include <string>

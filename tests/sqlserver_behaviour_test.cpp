@@ -8,6 +8,8 @@
 #include <ostream>
 
 #include "db/DbBackend.h"
+#include "db/DbConnection.h"
+#include "platform/Regional.h"
 #include "platform/Error.h"
 #include "platform/Paths.h"
 #include "tests/TestSupport.h"
@@ -268,6 +270,31 @@ TEST(SqlServerCollationChoice, Latin1SchemaComparesWithoutTurkishCasing) {
                      {}, &r);
     ASSERT_EQ(r.rows.size(), 1u);
     EXPECT_EQ(Render(r.rows[0][0]) + "|" + Render(r.rows[0][1]) + "|" + Render(r.rows[0][2]), "1|[I]|1");
+}
+
+// Amounts computed exactly read back through the facade in the text forms the callers know.
+TEST(SqlServerMoneyReadBack, ExactAmountsThroughTheFacade) {
+    TempDir dir;
+    const std::string path = dir.File("tenant.db");
+    velmora::test::CreateSqliteDatabase(path, "tools/schema/tenant.sqlite.sql");
+    velmora::test::RunSqliteScript(path, "INSERT INTO tbTaksit VALUES (1, 1, NULL, 0.30), (2, 1, NULL, 101);"
+                                         "INSERT INTO tbOdeme VALUES (1, 1, NULL, 0.10), (2, 1, NULL, 0.20);");
+    velmora::test::RegionalScope regional(platform::TurkishFormatSettings());
+    TDbConnection c;
+    c.Server = "sqlite:" + path;
+    c.SetConnected(true);
+    TDbQuery q(&c);
+    q.SetSQL("SELECT (SELECT lTutari FROM tbTaksit WHERE nTaksitID = 1) - SUM(lOdemeTutar) AS kalan, SUM(lOdemeTutar) "
+             "AS odenen, (SELECT lTutari / 2 FROM tbTaksit WHERE nTaksitID = 2) AS yarim, (SELECT lTutari FROM tbTaksit "
+             "WHERE nTaksitID = 2) AS tam FROM tbOdeme");
+    q.Open();
+    EXPECT_EQ(q.FieldByName("kalan").AsString(), "0");
+    EXPECT_EQ(q.FieldByName("kalan").AsCurrency(), Currency::FromUnits(0));
+    EXPECT_EQ(q.FieldByName("odenen").AsString(), "0,3");
+    EXPECT_EQ(q.FieldByName("odenen").AsCurrency(), Currency::FromUnits(3000));
+    EXPECT_EQ(q.FieldByName("yarim").AsString(), "50,5");
+    EXPECT_EQ(q.FieldByName("tam").AsString(), "101");
+    EXPECT_EQ(q.FieldByName("tam").AsCurrency(), Currency::FromInteger(101));
 }
 
 } // namespace
