@@ -224,7 +224,22 @@ void ConvertFn(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
             return;
         }
         if (b == "date") d = DateOf(d);
-        ResultDateTime(ctx, d);
+        if (b == "smalldatetime") {
+            // Whole minutes; 29.998 seconds and more round up.
+            const int64_t ms = DateTimeToMilliseconds(d);
+            d = MillisecondsToDateTime((ms + 30002) / 60000 * 60000);
+        }
+        if (b == "datetime2") ResultText(ctx, FormatIsoDateTime(d));  // finer than datetime's steps
+        else ResultDateTime(ctx, d);
+        return;
+    }
+    if (b == "varbinary" || b == "binary" || b == "image") {
+        if (vt == SQLITE_BLOB) {
+            sqlite3_result_value(ctx, v);
+        } else {
+            const std::string bytes = ValueText(v);
+            sqlite3_result_blob(ctx, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+        }
         return;
     }
     ResultError(ctx, "Type " + typeText + " is not a defined system type.");

@@ -146,6 +146,10 @@ std::vector<Case> DateTime() {
          "SELECT CAST('42' AS int), CONVERT(int, CAST('02.01.1900 13:00' AS datetime)), CAST(CAST(1 AS datetime) AS "
          "datetime)",
          "42|2|@1900-01-02 00:00:00.000"},
+        {"SmallDateTimeKeepsMinutesAndBinaryKeepsBytes", "",
+         "SELECT CAST('05.03.2013 14:05:29.997' AS smalldatetime), CAST('05.03.2013 14:05:29.999' AS smalldatetime), "
+         "CAST(CAST('ab' AS varbinary(10)) AS varchar(10))",
+         "@2013-03-05 14:05:00.000|@2013-03-05 14:06:00.000|[ab]"},
         {"YearMonthDay", "", "SELECT YEAR('21.03.2013'), MONTH('21.03.2013'), DAY('21.03.2013'), YEAR(NULL)",
          "2013|3|21|NULL"},
         {"DatePartUnits", "",
