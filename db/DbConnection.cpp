@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "db/SqlLexer.h"
 #include "platform/Error.h"
 #include "platform/Paths.h"
 #include "platform/Regional.h"
@@ -35,30 +36,7 @@ bool ParseInt64(const std::string& text, int64_t& out) {
 }
 
 // Skips a quoted literal, identifier or comment starting at i; returns the index after it, or i when none starts there.
-size_t SkipQuoted(const std::string& sql, size_t i) {
-    char c = sql[i];
-    if (c == '\'' || c == '"' || c == '[') {
-        char close = c == '[' ? ']' : c;
-        size_t j = i + 1;
-        while (j < sql.size()) {
-            if (sql[j] == close) {
-                if (close != ']' && j + 1 < sql.size() && sql[j + 1] == close) { j += 2; continue; }
-                return j + 1;
-            }
-            ++j;
-        }
-        return sql.size();
-    }
-    if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
-        size_t j = sql.find('\n', i);
-        return j == std::string::npos ? sql.size() : j;
-    }
-    if (c == '/' && i + 1 < sql.size() && sql[i + 1] == '*') {
-        size_t j = sql.find("*/", i + 2);
-        return j == std::string::npos ? sql.size() : j + 2;
-    }
-    return i;
-}
+size_t SkipQuoted(const std::string& sql, size_t i) { return sql::SkipLiteralOrComment(sql, i); }
 
 std::string ValueText(const Value& v) {
     switch (v.kind) {

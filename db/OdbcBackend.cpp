@@ -2,6 +2,7 @@
 // with FreeTDS), written against plain ODBC 3 so that it also runs over other drivers.
 #include "db/DbBackend.h"
 #include "db/OdbcConnectionString.h"
+#include "db/SqlLexer.h"
 
 #ifdef _WIN32
 #ifndef NOMINMAX
@@ -88,60 +89,14 @@ std::string Trim(const std::string& s) {
     return s.substr(b, e - b);
 }
 
-// True when the statement's first word, after blanks and comments, is INSERT.
-bool StartsWithInsert(const std::string& sql) {
-    size_t i = 0;
-    for (;;) {
-        while (i < sql.size() && IsBlank(sql[i])) ++i;
-        if (sql.compare(i, 2, "--") == 0) {
-            i = sql.find('\n', i);
-            if (i == std::string::npos) return false;
-        } else if (sql.compare(i, 2, "/*") == 0) {
-            i = sql.find("*/", i + 2);
-            if (i == std::string::npos) return false;
-            i += 2;
-        } else {
-            break;
-        }
-    }
-    static const std::string kInsert = "insert";
-    if (sql.size() - i < kInsert.size() || !EqualsNoCase(sql.substr(i, kInsert.size()), kInsert)) return false;
-    size_t after = i + kInsert.size();
-    if (after == sql.size()) return true;
-    char c = sql[after];
-    return !(std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '@' || c == '#' || c == '$');
-}
-
 // "cat.schema.table" with optional [..] or ".." quoting of each part.
 struct QualifiedName {
     std::string catalog, schema, table;
 };
 
 QualifiedName SplitTableName(const std::string& name) {
-    std::vector<std::string> parts;
-    std::string cur;
-    char close = 0;
-    for (size_t i = 0; i < name.size(); ++i) {
-        char c = name[i];
-        if (close) {
-            if (c == close) {
-                if (i + 1 < name.size() && name[i + 1] == close) { cur += c; ++i; }  // doubled: literal
-                else close = 0;
-            } else {
-                cur += c;
-            }
-        } else if (c == '[') {
-            close = ']';
-        } else if (c == '"' || c == '`') {
-            close = c;
-        } else if (c == '.') {
-            parts.push_back(Trim(cur));
-            cur.clear();
-        } else {
-            cur += c;
-        }
-    }
-    parts.push_back(Trim(cur));
+    std::vector<std::string> parts = sql::NameParts(name);
+    for (std::string& part : parts) part = Trim(part);
     QualifiedName q;
     q.table = parts.back();
     if (parts.size() >= 2) q.schema = parts[parts.size() - 2];
@@ -690,7 +645,7 @@ void OdbcBackend::Execute(const std::string& sql, const std::vector<Value>& para
     // SQL Server keeps SCOPE_IDENTITY() per scope, and a statement with parameters runs in a
     // scope of its own (sp_executesql), so a later batch would read NULL: the identity is read
     // in the same batch as the insert instead.
-    bool captureIdentity = sqlServer_ && StartsWithInsert(sql);
+    bool captureIdentity = sqlServer_ && sql::LowerAscii(sql::FirstWord(sql)) == "insert";
     std::u16string text = platform::Utf8ToUtf16(captureIdentity ? sql + "\r\nSELECT SCOPE_IDENTITY()" : sql);
 
     bool hasNull = std::any_of(params.begin(), params.end(), [](const Value& v) { return v.IsNull(); });

@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "db/DbBackend.h"
+#include "db/SqlLexer.h"
 #include "db/TsqlDialect.h"
 #include "platform/Error.h"
 
@@ -55,21 +56,11 @@ bool IsStoredDateTime(const char* s, int n, TDateTime& out) {
            TryParseIsoDateTime(std::string(s, 23), out);
 }
 
-std::string NormalizeTableName(const std::string& table) {
-    std::string name = table;
-    size_t a = name.find_first_not_of(" \t\r\n"), b = name.find_last_not_of(" \t\r\n");
-    name = a == std::string::npos ? std::string() : name.substr(a, b - a + 1);
-    auto unquote = [](std::string& s) {
-        if (s.size() >= 2 && ((s.front() == '[' && s.back() == ']') || (s.front() == '"' && s.back() == '"')))
-            s = s.substr(1, s.size() - 2);
-    };
-    std::string lower = name;
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (lower.rfind("dbo.", 0) == 0) name = name.substr(4);
-    else if (lower.rfind("[dbo].", 0) == 0) name = name.substr(6);
-    unquote(name);
-    return name;
-}
+// The table of a name such as "dbo.[tbNuvoListe]": its last part, unquoted.
+std::string NormalizeTableName(const std::string& table) { return sql::NameParts(table).back(); }
+
+// Plain sqlite3 connections of this process (tools, test set-up) know the collations the schema names.
+[[maybe_unused]] const bool kCollationsEverywhere = (tsql::RegisterCollationsForEveryConnection(), true);
 
 // One statement of a cached text.
 struct Piece {
@@ -134,6 +125,7 @@ private:
     void Bind(sqlite3_stmt* stmt, int index, const Value& v);
     Value Read(sqlite3_stmt* stmt, int column, ValueKind declared) const;
     std::vector<ColumnInfo> TableInfo(const std::string& table);
+    std::string SchemaText();
     [[noreturn]] void Fail() const { throw EDatabaseError(sqlite3_errmsg(db_)); }
 
     static constexpr size_t kCacheCapacity = 256;
@@ -166,6 +158,7 @@ SqliteBackend::SqliteBackend(const std::string& path) {
             }
         }
         tsql::RegisterFunctions(db_, &state_);
+        state_.collation = tsql::CollationOfSchema(SchemaText());
     } catch (...) {
         sqlite3_close_v2(db_);
         db_ = nullptr;
@@ -193,7 +186,7 @@ CachedText& SqliteBackend::Prepare(const std::string& sql) {
     }
 
     std::string format = state_.dateFormat;
-    std::vector<tsql::Statement> statements = tsql::Rewrite(sql, format);
+    std::vector<tsql::Statement> statements = tsql::Rewrite(sql, format, state_.collation);
 
     cache_.emplace_front();
     CachedText& entry = cache_.front();
@@ -247,7 +240,7 @@ void SqliteBackend::Bind(sqlite3_stmt* stmt, int index, const Value& v) {
         break;
     case ValueKind::DateTime: {
         if (!InDateRange(v.f)) throw EDatabaseError("Parameter " + std::to_string(index) + ": the date-time value is out of range");
-        const std::string text = FormatIsoDateTime(v.f);
+        const std::string text = FormatIsoDateTime(tsql::RoundToDatetimeSteps(v.f));
         rc = sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
         break;
     }
@@ -354,6 +347,20 @@ void SqliteBackend::Execute(const std::string& sql, const std::vector<Value>& pa
         }
         if (rc != SQLITE_DONE) Fail();
     }
+}
+
+// The definitions of the database's tables, which name its text collation.
+std::string SqliteBackend::SchemaText() {
+    sqlite3_stmt* stmt = nullptr;
+    static const char kSql[] = "SELECT sql FROM sqlite_schema WHERE type = 'table' AND sql IS NOT NULL";
+    if (sqlite3_prepare_v2(db_, kSql, -1, &stmt, nullptr) != SQLITE_OK) Fail();
+    std::string text;
+    while (sqlite3_step(stmt) == SQLITE_ROW) {
+        const char* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+        if (p) text += p;
+    }
+    sqlite3_finalize(stmt);
+    return text;
 }
 
 std::vector<SqliteBackend::ColumnInfo> SqliteBackend::TableInfo(const std::string& table) {

@@ -1,8 +1,9 @@
 #pragma once
-// The T-SQL dialect of the embedded database: a token rewriter that turns the statements the system
-// (and tenants' own queries) write for SQL Server into SQLite text, plus the SQL Server functions
-// registered on every SQLite connection. It is deliberately not a T-SQL parser: it only rewrites the
-// tokens SQLite would read differently and leaves everything else as written.
+// The T-SQL dialect of the embedded database: the rewriter that turns the statements the system (and
+// tenants' own queries) write for SQL Server into SQLite text, the SQL Server functions and text
+// collations registered on every SQLite connection, and the date-literal reading they share.
+// The rewriter is deliberately not a T-SQL parser: it only rewrites the tokens SQLite would read
+// differently (and arithmetic, whose meaning depends on the operands' types) and leaves the rest.
 //
 // Date-times are stored as text "YYYY-MM-DD HH:MM:SS.ZZZ"; every rewritten date literal and every
 // function result uses that one fixed-width form, so plain text comparison orders them correctly.
@@ -16,6 +17,13 @@ struct sqlite3;
 
 namespace velmora::db::tsql {
 
+// The text collations the embedded database mirrors, registered on every connection under SQL
+// Server's names; a schema names one in its text columns ("COLLATE Turkish_CI_AS"). Both ignore
+// trailing blanks and letter case and respect accents; Turkish pairs i with İ and ı with I.
+enum class Collation { TurkishCiAs, Latin1CiAs };
+const char* CollationName(Collation c);
+// The collation a schema text names first ("Latin1_General_CI_AS" or "Turkish_CI_AS"); Turkish when none.
+Collation CollationOfSchema(const std::string& schemaSql);
 // One statement of a text after rewriting.
 struct Statement {
     enum class Kind {
@@ -32,7 +40,9 @@ struct Statement {
 // Server's us_english default); a SET DATEFORMAT in the text governs the statements after it, and
 // dateFormat is left at the order in force at the end. Blank statements are dropped.
 // Throws EDatabaseError for a SET DATEFORMAT with an unknown order.
-std::vector<Statement> Rewrite(const std::string& sql, std::string& dateFormat);
+// Text literals compare under the given collation, as under the database collation on the server.
+std::vector<Statement> Rewrite(const std::string& sql, std::string& dateFormat,
+                               Collation collation = Collation::TurkishCiAs);
 
 // Reads a date-time written the ways SQL Server reads text: '21.03.2013', '21/03/2013 14:05',
 // '21.03.2013 14:05:10:123', '2013-03-21', '2013-03-21T14:05:10.5', ... Ambiguous day/month forms
@@ -42,8 +52,17 @@ bool ParseDateLiteral(const std::string& text, const std::string& dateFormat, TD
 // Canonical name of a DATEPART/DATEADD/DATEDIFF unit keyword ("dd" -> "day"), empty when unknown.
 std::string CanonicalDatePartUnit(const std::string& word);
 
+void RegisterCollations(sqlite3* db);  // throws EDatabaseError when SQLite refuses
+// Registers the collations on every SQLite connection this process opens from now on, so that
+// plain sqlite3 connections (tools, test set-up) can read and create tables that name them.
+void RegisterCollationsForEveryConnection();
+
+// SQL Server's datetime keeps time in steps of 1/300 s: milliseconds end in 0, 3 or 7.
+TDateTime RoundToDatetimeSteps(TDateTime d);
+
 // Per-connection state the registered functions consult; owned by the backend.
 struct FunctionState {
+    Collation collation = Collation::TurkishCiAs;  // the database's: literals, LIKE, UPPER, CHARINDEX...
     std::string dateFormat = "mdy";  // the session's SET DATEFORMAT
     uint64_t statementSerial = 0;    // advanced by the backend before every statement it runs
     // GETDATE() is read once per statement, as SQL Server does.
@@ -51,7 +70,8 @@ struct FunctionState {
     TDateTime now = 0;
 };
 
-// Registers GETDATE, DATEPART, DATEADD, DATEDIFF and TSQL_CONVERT (the target of CONVERT).
+// Registers the SQL Server functions (dates, CONVERT/CAST, texts, exact arithmetic, SUM/AVG,
+// LIKE, UPPER/LOWER) the rewritten statements call.
 // state must outlive the connection. Throws EDatabaseError when SQLite refuses.
 void RegisterFunctions(sqlite3* db, FunctionState* state);
 

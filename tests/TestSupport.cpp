@@ -15,6 +15,7 @@
 #endif
 #include <stdexcept>
 
+#include "db/TsqlDialect.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/Paths.h"
@@ -42,6 +43,7 @@ std::string BinaryPath(const std::string& relative) { return std::string(VELMORA
 
 void RunSqliteScript(const std::string& dbPath, const std::string& sql) {
     sqlite3* db = nullptr;
+    db::tsql::RegisterCollationsForEveryConnection();  // the schema names the program's collations
     if (sqlite3_open(dbPath.c_str(), &db) != SQLITE_OK) {
         std::string msg = db ? sqlite3_errmsg(db) : "out of memory";
         sqlite3_close(db);

@@ -245,7 +245,7 @@ const char* kPurchases = R"SQL(
 INSERT INTO tbAlisVeris (nAlisverisID, nMusteriID, dteKayitTarihi, lNetTutar, lToplamMiktar) VALUES
   (10, 1, '2013-03-22 14:05:10.000', 100, 1),
   (11, 2, '2013-03-22 14:00:00.000', 100, 1),
-  (12, 2, '2013-03-22 14:05:30.001', 100, 1),
+  (12, 2, '2013-03-22 14:05:30.003', 100, 1),
   (13, 3, '2013-03-22 14:06:00.000', 100, 1),
   (14, 4, '2013-03-22 14:07:00.000', 100, 1),
   (15, 5, '2013-03-22 14:08:00.000', 100, 1),
@@ -270,8 +270,8 @@ TEST_P(AfterPurchaseRegional, MinutesAfterModeQueuesEachNewPurchaseOnce) {
     const auto g = TMesajGrubu::mgAlisVeris;
     const std::vector<Row> expected = {
         Row{g, "05321112233", "Teşekkürler  Ali  Kaya", true, DT(2013, 3, 22, 14, 35, 10), DT(2013, 3, 23, 14, 35, 10)},
-        Row{g, "+905332223344", "Teşekkürler Ayşe Demir", true, DT(2013, 3, 22, 14, 35, 30, 1),
-            DT(2013, 3, 23, 14, 35, 30, 1)},
+        Row{g, "+905332223344", "Teşekkürler Ayşe Demir", true, DT(2013, 3, 22, 14, 35, 30, 3),
+            DT(2013, 3, 23, 14, 35, 30, 3)},
         Row{g, "+442079460958", "Teşekkürler  ", true, DT(2013, 3, 22, 14, 37, 0), DT(2013, 3, 23, 14, 37, 0)}};
     EXPECT_EQ(Queue(), expected);
     EXPECT_THAT(Column("SELECT AlisVerisId FROM tbNuvoAlisverisGonderilen ORDER BY id"), ElementsAre("10", "12", "14"));
@@ -287,8 +287,8 @@ TEST_P(AfterPurchaseRegional, MillisecondsOfThePreviousCheckCount) {
     test::RegionalScope regional(GetParam() ? platform::TurkishFormatSettings() : platform::EnglishFormatSettings());
     Sql(kPurchaseCustomers);
     Sql("INSERT INTO tbAlisVeris (nAlisverisID, nMusteriID, dteKayitTarihi, lNetTutar, lToplamMiktar) VALUES\n"
-        "  (1, 1, '2013-03-22 14:00:00.499', 1, 1), (2, 1, '2013-03-22 14:00:00.500', 1, 1),\n"
-        "  (3, 1, '2013-03-22 14:00:00.501', 1, 1);\n"
+        "  (1, 1, '2013-03-22 14:00:00.497', 1, 1), (2, 1, '2013-03-22 14:00:00.500', 1, 1),\n"
+        "  (3, 1, '2013-03-22 14:00:00.503', 1, 1);\n"
         "INSERT INTO tbNuvoAlisVeris (aktif, mesaj, gonderme_tipi) VALUES (1, 'x', 0);");
     test::FixedClock clock(2013, 3, 22, 14, 10, 0);
     check_.CheckAfterPurchase(conn_, DT(2013, 3, 22, 14, 0, 0, 500));
@@ -296,7 +296,7 @@ TEST_P(AfterPurchaseRegional, MillisecondsOfThePreviousCheckCount) {
     EXPECT_THAT(Column("SELECT AlisVerisId FROM tbNuvoAlisverisGonderilen"), ElementsAre("3"));
     // Dakika NULL: the window opens at the registration moment.
     EXPECT_THAT(Queue(), ElementsAre(Row{TMesajGrubu::mgAlisVeris, "05321112233", "x", true,
-                                         DT(2013, 3, 22, 14, 0, 0, 501), DT(2013, 3, 23, 14, 0, 0, 501)}));
+                                         DT(2013, 3, 22, 14, 0, 0, 503), DT(2013, 3, 23, 14, 0, 0, 503)}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Regional, AfterPurchaseRegional, ::testing::Values(true, false),

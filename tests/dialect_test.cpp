@@ -82,7 +82,7 @@ INSERT INTO tbAlisVeris (nAlisverisID, nMusteriID, sKasiyerRumuzu, sMagaza, nGir
                          lToplamMiktar, lMalBedeli, lMalIskontoTutari, lDipIskonToTutari, lNetTutar, lKdv1) VALUES
     (10, 1, 'K1', 'M1', 3, '2013-03-22 00:00:00.000', '2013-03-22 08:30:00.000', 3, 160, 5, 5, 150, 20),
     (11, 2, 'K1', 'M1', 4, '2013-03-22 00:00:00.000', '2013-03-21 14:05:10.123', 1, 55, 0, 0, 50, 5),
-    (12, 3, 'K1', 'M2', 3, '2013-03-22 10:00:00.000', '2013-03-21 14:05:10.124', 2, 40, 0, 0, 40, 4),
+    (12, 3, 'K1', 'M2', 3, '2013-03-22 10:00:00.000', '2013-03-21 14:05:10.127', 2, 40, 0, 0, 40, 4),
     (13, 1, 'K1', 'M1', 3, '2013-03-10 00:00:00.000', '2013-03-10 11:00:00.000', 1, 300, 0, 0, 300, 30);
 INSERT INTO tbTaksit VALUES
     (100, 13, '2013-03-19 00:00:00.000', 100),
@@ -231,7 +231,8 @@ std::vector<QueryCase> Cases() {
          {"@2013-03-21 00:00:00.000|@2013-03-21 14:05:00.000|@2013-03-21 14:05:10.500|@2013-03-21 00:00:00.000"}},
         {"MillisecondsAfterColonOrPoint", "dmy", "",
          "SELECT '21.03.2013 14:05:10:5' AS a, '21.03.2013 14:05:10.5' AS b, '21.03.2013 2:05PM' AS c", {}, {},
-         {"@2013-03-21 14:05:10.005|@2013-03-21 14:05:10.500|@2013-03-21 14:05:00.000"}},
+         // 5 ms is kept in the 1/300 s steps of datetime: .007
+         {"@2013-03-21 14:05:10.007|@2013-03-21 14:05:10.500|@2013-03-21 14:05:00.000"}},
         {"TextThatIsNoDateStaysAsWritten", "dmy", "",
          "SELECT '12:30' AS a, 'Tarih: 21.03.2013' AS b, '21.03.13' AS c, ':tarih' AS d, 'isnull(x, 0) top 5' AS e, "
          "'it''s' AS f, '31.02.2013' AS g, '' AS h",
@@ -321,10 +322,10 @@ std::vector<QueryCase> Cases() {
         {"PurchaseRecordLookupWithRows", "dmy", "INSERT INTO tbNuvoAlisverisGonderilen (AlisVerisId) VALUES (10)",
          kPurchaseLookup, {}, {}, {}},
         {"AfterPurchaseQuery", "dmy", "", kAfterPurchase, {}, {},
-         {"10|150|@2013-03-22 08:30:00.000|3|" + ali, "12|40|@2013-03-21 14:05:10.124|2|" + can}, false},
+         {"10|150|@2013-03-22 08:30:00.000|3|" + ali, "12|40|@2013-03-21 14:05:10.127|2|" + can}, false},
         {"AfterPurchaseQuerySkipsRecordedPurchases", "dmy",
          "INSERT INTO tbNuvoAlisverisGonderilen (AlisVerisId) VALUES (10)", kAfterPurchase, {}, {},
-         {"12|40|@2013-03-21 14:05:10.124|2|" + can}, false},
+         {"12|40|@2013-03-21 14:05:10.127|2|" + can}, false},
         {"InstalmentReminderQuery", "dmy", "",
          InstalmentQuery("tbTaksit.dteTarihi BETWEEN '19.03.2013' AND GETDATE()", -99999999, 99999999), {}, {},
          {"100|Ali|Yılmaz|@2013-03-19 00:00:00.000|50|0532 111 22 33",
@@ -350,6 +351,24 @@ std::vector<QueryCase> Cases() {
         {"PrepaidOrderQuerySkipsRecordedOrders", "dmy",
          "INSERT INTO tbNuvoOnOdemeliSiparisGonderilen(SiparisId) VALUES(1)", kPrepaidOrders,
          {Value::DateTime(velmora::test::DT(2013, 3, 22))}, {}, {}, false},
+        // The campaigns' statements on data a real ERP holds, compared as SQL Server compares.
+        {"PrepaidOrderQueryDescriptionWithTrailingBlanks", "dmy",
+         "UPDATE tbAlisverisSiparis SET sAciklama = '1  ' WHERE nSiparisID = 1", kPrepaidOrders,
+         {Value::DateTime(velmora::test::DT(2013, 3, 22))}, {}, {ali + "|@2013-03-22 00:00:00.000|150|1"}, false},
+        {"StoreSalesQueryJoinsStoreCodesWithBlanksAndTurkishCase", "dmy",
+         "INSERT INTO tbDepo VALUES ('D04', N'Dört', 'T1'), (N'şube1', N'Şube Bir', 'T1');"
+         "INSERT INTO tbAlisVeris (nAlisverisID, nMusteriID, sKasiyerRumuzu, sMagaza, nGirisCikis, dteFaturaTarihi, "
+         "lToplamMiktar, lNetTutar) VALUES (20, 1, 'K1', 'D04 ', 3, '22.03.2013', 2, 30), "
+         "(21, 1, 'K1', N'ŞUBE1', 3, '22.03.2013', 1, 10)",
+         StoreSalesQuery("22.03.2013"), {}, {"Magaza", "sMagazaAck", "SatisMiktari", "NetTutar"},
+         {"D04 |Dört|2|30", "M1|Merkez|3|200", "ŞUBE1|Şube Bir|1|10"}},
+        {"OverduePaymentQueryKeepsAnExactlyPaidInstalment", "dmy",
+         "INSERT INTO tbTaksit VALUES (106, 13, '12.03.2013', 0.30);"
+         "INSERT INTO tbOdeme VALUES (4, 106, '12.03.2013 10:00', 0.10), (5, 106, '12.03.2013 11:00', 0.20)",
+         InstalmentQuery("tbTaksit.dteTarihi = '12.03.2013'", 0, 999999999), {}, {},
+         {"100|Ali|Yılmaz|@2013-03-12 00:00:00.000|100|0532 111 22 33",
+          "100|Ali|Yılmaz|@2013-03-12 00:00:00.000|0|0532 111 22 33"},
+         false},
         {"BookkeepingAndQueueStatements", "dmy", "",
          "SELECT * FROM tbNuvoSonKontrol; SELECT * FROM tbNuvoListe WHERE id = -1", {}, {}, {}},
     };
@@ -503,6 +522,40 @@ TEST(TsqlRewrite, SplitsAtSemicolonsOutsideLiteralsAndComments) {
     EXPECT_EQ(st[1].text, "\nSELECT ';' AS a -- ;\n");
     EXPECT_EQ(st[2].text, "SELECT '2013-02-01 00:00:00.000'");
     EXPECT_EQ(format, "dmy");
+}
+
+TEST(TsqlRewrite, ArithmeticBecomesTypedCallsInPrecedence) {
+    struct Case {
+        const char* sql;
+        const char* rewritten;
+    };
+    const Case cases[] = {
+        {"SELECT a + b * c - d", "SELECT TSQL_SUB(TSQL_ADD(a, TSQL_MUL(b, c)), d)"},
+        {"SELECT -a * (b + 1) % 2", "SELECT (TSQL_MUL(-a, (TSQL_ADD(b, 1))) % 2)"},
+        {"SELECT * FROM t WHERE x = y / 2", "SELECT * FROM t WHERE x = TSQL_DIV(y, 2)"},
+        {"SELECT TOP 5 * FROM t", "SELECT  * FROM t\nLIMIT 5"},
+        {"SELECT t.*, COUNT(*) FROM t", "SELECT t.*, COUNT(*) FROM t"},
+        {"SELECT CASE WHEN a > 1 THEN a - 1 END + 2", "SELECT TSQL_ADD(CASE WHEN a > 1 THEN TSQL_SUB(a, 1) END, 2)"},
+        {"SELECT sum(x - y) FROM t WHERE z BETWEEN -1 AND 1", "SELECT sum(TSQL_SUB(x, y)) FROM t WHERE z BETWEEN -1 AND 1"},
+        {"CREATE TABLE t (a INT DEFAULT -1, s VARCHAR(5) DEFAULT 'x')", "CREATE TABLE t (a INT DEFAULT -1, s VARCHAR(5) DEFAULT 'x')"},
+    };
+    for (const Case& c : cases) {
+        std::string format = "dmy";
+        auto st = tsql::Rewrite(c.sql, format);
+        ASSERT_EQ(st.size(), 1u) << c.sql;
+        EXPECT_EQ(st[0].text, c.rewritten) << c.sql;
+    }
+}
+
+TEST(TsqlRewrite, LongChainsAndDeepNesting) {
+    std::string format = "dmy";
+    std::string chain = "SELECT 1";
+    for (int k = 0; k < 20000; ++k) chain += " + 1";
+    auto st = tsql::Rewrite(chain, format);
+    ASSERT_EQ(st.size(), 1u);
+    EXPECT_EQ(st[0].text.rfind("SELECT TSQL_ADD(TSQL_ADD(", 0), 0u);
+    const std::string deep = "SELECT " + std::string(5000, '(') + "1" + std::string(5000, ')');
+    EXPECT_THROW(tsql::Rewrite(deep, format), EDatabaseError);
 }
 
 TEST(TsqlRewrite, DateLiteralForms) {

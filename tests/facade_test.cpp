@@ -273,6 +273,9 @@ TEST(FacadeText, ParameterMarkers) {
         {"WHERE d = '14:05:10' AND h = :saat", "WHERE d = '14:05:10' AND h = ?", {"saat"}},
         {"WHERE s = 'it''s :x' AND y = :y", "WHERE s = 'it''s :x' AND y = ?", {"y"}},
         {"WHERE [col:x] = :v -- :comment", "WHERE [col:x] = ? -- :comment", {"v"}},
+        // "]]" inside a bracketed name is one "]", not its end: what follows is still the name.
+        {"WHERE [a]]:b] = :v", "WHERE [a]]:b] = ?", {"v"}},
+        {"WHERE x = :v /* :a /* :b */ :c */", "WHERE x = ? /* :a /* :b */ :c */", {"v"}},
         {"SELECT 1", "SELECT 1", {}},
     };
     for (const MarkerCase& c : cases) {

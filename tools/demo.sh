@@ -22,9 +22,11 @@ if [ "$(date +%m-%d)" = "01-01" ]; then DAY=$(date -d tomorrow +%F); fi
 
 rm -rf "$DEMO"
 mkdir -p "$DEMO"
-sqlite3 "$DEMO/program.db" < "$ROOT/tools/schema/program.sqlite.sql"
-sqlite3 "$DEMO/tenant.db" < "$ROOT/tools/schema/tenant.sqlite.sql"
-bash "$ROOT/tools/demo/tenant-seed.sh" "$DAY" | sqlite3 "$DEMO/tenant.db"
+# The schema names the program's text collations: the files are made with a sqlite3 that knows them.
+SQLITE="$BUILD/tools/velmora-sqlite"
+"$SQLITE" "$DEMO/program.db" < "$ROOT/tools/schema/program.sqlite.sql"
+"$SQLITE" "$DEMO/tenant.db" < "$ROOT/tools/schema/tenant.sqlite.sql"
+bash "$ROOT/tools/demo/tenant-seed.sh" "$DAY" | "$SQLITE" "$DEMO/tenant.db"
 PIDS=()
 trap 'for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null || true; done' EXIT
 
@@ -48,7 +50,7 @@ if [ "$SQLSERVER" = 1 ]; then
 else
   PROGRAM_SERVER="sqlite:$DEMO/program.db" TENANT_SERVER="sqlite:$DEMO/tenant.db" DBUSER=sa DBPASSWORD=''
 fi
-sqlite3 "$DEMO/program.db" "INSERT INTO tbNuvoVeriTabani (sunucu, kullanici_adi, parola, veritabani, aktif)
+"$SQLITE" "$DEMO/program.db" "INSERT INTO tbNuvoVeriTabani (sunucu, kullanici_adi, parola, veritabani, aktif)
   VALUES ('$TENANT_SERVER', '$DBUSER', '$DBPASSWORD', 'DemoMagaza', 1);"
 
 # The gateway simulator, on a free loopback port; it ends by itself after two minutes at the latest.
@@ -90,5 +92,5 @@ echo "Run log: $DEMO/Velmora.log (Windows-1254, CRLF):"
 iconv -f WINDOWS-1254 -t UTF-8 "$DEMO/Velmora.log" | sed 's/\r$//; s/^/  | /'
 echo
 echo "Queue rows in $DEMO/tenant.db (durum: 0 pending, 1 sent, 2 refused, 3 report received):"
-sqlite3 -header -column "$DEMO/tenant.db" \
+"$SQLITE" "$DEMO/tenant.db" \
   "SELECT id, mesaj_grubu AS grup, gsm, durum, rapor_id, aciklama, mesaj FROM tbNuvoListe ORDER BY id;"

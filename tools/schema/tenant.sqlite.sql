@@ -4,9 +4,12 @@
 -- Conventions of the embedded form:
 --   * date-times are DATETIME columns holding text "YYYY-MM-DD HH:MM:SS.ZZZ" (one fixed width, so
 --     text comparison orders them);
---   * text columns are COLLATE NOCASE, so comparisons ignore letter case as SQL Server's default
---     collation does;
---   * amounts are MONEY (numeric affinity), identities INTEGER PRIMARY KEY AUTOINCREMENT.
+--   * text columns name the tenant's SQL Server collation, COLLATE Turkish_CI_AS (or
+--     Latin1_General_CI_AS for a tenant on that collation: replace the name throughout); the program
+--     registers both, so comparisons, joins, GROUP BY and DISTINCT ignore trailing blanks and letter
+--     case with Turkish i/İ and ı/I, and literals follow the collation named here;
+--   * amounts are MONEY REAL: held as REAL (whole amounts too, so 101 / 2 is 50.5) and computed as
+--     exact decimals by the program; identities INTEGER PRIMARY KEY AUTOINCREMENT.
 -- Statements end with ';' at the end of a line.
 
 -- One transaction: the new file is written once, not once per statement.
@@ -19,11 +22,11 @@ BEGIN TRANSACTION;
 -- The tenant's SMS gateway account; only the first row counts.
 CREATE TABLE tbNuvoSMSAyarlari (
     id              INTEGER PRIMARY KEY AUTOINCREMENT,
-    kullanici_adi   VARCHAR(100) COLLATE NOCASE,
-    parola          VARCHAR(100) COLLATE NOCASE,
-    kanal_kodu      VARCHAR(50) COLLATE NOCASE,
-    developer       VARCHAR(100) COLLATE NOCASE,
-    originator      VARCHAR(20) COLLATE NOCASE,
+    kullanici_adi   VARCHAR(100) COLLATE Turkish_CI_AS,
+    parola          VARCHAR(100) COLLATE Turkish_CI_AS,
+    kanal_kodu      VARCHAR(50) COLLATE Turkish_CI_AS,
+    developer       VARCHAR(100) COLLATE Turkish_CI_AS,
+    originator      VARCHAR(20) COLLATE Turkish_CI_AS,
     sms_tipi        INT
 );
 
@@ -45,18 +48,18 @@ CREATE TABLE tbNuvoSonKontrol (
 CREATE TABLE tbNuvoListe (
     id                  INTEGER PRIMARY KEY AUTOINCREMENT,
     mesaj_grubu         INT,
-    gsm                 VARCHAR(100) COLLATE NOCASE,
-    mesaj               TEXT COLLATE NOCASE,
+    gsm                 VARCHAR(100) COLLATE Turkish_CI_AS,
+    mesaj               TEXT COLLATE Turkish_CI_AS,
     durum               INT NOT NULL DEFAULT 0,
     rapor_id            BIGINT,
-    aciklama            VARCHAR(1000) COLLATE NOCASE,
+    aciklama            VARCHAR(1000) COLLATE Turkish_CI_AS,
     hemen_gonder        INT,
     gonderme_baslangic  DATETIME,
     gonderme_bitis      DATETIME,
     sms_sayisi          INT,
     kayit_tarihi        DATETIME,
     gonderme_tarihi     DATETIME,
-    originator          VARCHAR(20) COLLATE NOCASE,
+    originator          VARCHAR(20) COLLATE Turkish_CI_AS,
     sms_tipi            INT
 );
 -- The sender reads the pending rows oldest first.
@@ -71,13 +74,13 @@ CREATE TABLE tbNuvoOzelGun (
     id                          INTEGER PRIMARY KEY AUTOINCREMENT,
     dogum_gunu_gonder           INT,
     dogum_gunu_saat             DATETIME,
-    dogum_gunu_mesaj            TEXT COLLATE NOCASE,
+    dogum_gunu_mesaj            TEXT COLLATE Turkish_CI_AS,
     evlilik_yildonumu_gonder    INT,
     evlilik_yildonumu_saat      DATETIME,
-    evlilik_yildonumu_mesaj     TEXT COLLATE NOCASE,
+    evlilik_yildonumu_mesaj     TEXT COLLATE Turkish_CI_AS,
     cocuk_dogum_gunu_gonder     INT,
     cocuk_dogum_gunu_saat       DATETIME,
-    cocuk_dogum_gunu_mesaj      TEXT COLLATE NOCASE
+    cocuk_dogum_gunu_mesaj      TEXT COLLATE Turkish_CI_AS
 );
 
 -- After-purchase messages. gonderme_tipi 0: Dakika minutes after the purchase; else at saat.
@@ -86,9 +89,9 @@ CREATE TABLE tbNuvoAlisVeris (
     aktif           INT,
     adet_min        INT,
     adet_max        INT,
-    tutar_min       MONEY,
-    tutar_max       MONEY,
-    mesaj           TEXT COLLATE NOCASE,
+    tutar_min       MONEY REAL,
+    tutar_max       MONEY REAL,
+    mesaj           TEXT COLLATE Turkish_CI_AS,
     Dakika          INT,
     gonderme_tipi   INT,
     saat            DATETIME
@@ -98,7 +101,7 @@ CREATE TABLE tbNuvoAlisVeris (
 -- quoted text ('QORVANT') and also compares it with the integer purchase ids (NOT IN).
 CREATE TABLE tbNuvoAlisverisGonderilen (
     id              INTEGER PRIMARY KEY AUTOINCREMENT,
-    AlisVerisId     VARCHAR(20) COLLATE NOCASE
+    AlisVerisId     VARCHAR(20) COLLATE Turkish_CI_AS
 );
 CREATE INDEX ixNuvoAlisverisGonderilen_AlisVerisId ON tbNuvoAlisverisGonderilen (AlisVerisId);
 
@@ -108,17 +111,17 @@ CREATE TABLE tbNuvoTaksit (
     aktif           INT,
     saat            DATETIME,
     kalan_gun       INT,
-    mesaj           TEXT COLLATE NOCASE
+    mesaj           TEXT COLLATE Turkish_CI_AS
 );
 
 -- Overdue-payment notices: instalments due exactly geciken_gun days ago.
 CREATE TABLE tbNuvoGecikmisOdeme (
     id              INTEGER PRIMARY KEY AUTOINCREMENT,
     aktif           INT,
-    tutar_max       MONEY,
-    tutar_min       MONEY,
+    tutar_max       MONEY REAL,
+    tutar_min       MONEY REAL,
     geciken_gun     INT,
-    mesaj           TEXT COLLATE NOCASE,
+    mesaj           TEXT COLLATE Turkish_CI_AS,
     saat            DATETIME
 );
 
@@ -126,7 +129,7 @@ CREATE TABLE tbNuvoGecikmisOdeme (
 CREATE TABLE tbNuvoOnOdemeliSiparis (
     id              INTEGER PRIMARY KEY AUTOINCREMENT,
     aktif           INT,
-    mesaj           TEXT COLLATE NOCASE
+    mesaj           TEXT COLLATE Turkish_CI_AS
 );
 
 -- Orders already notified (written with a plain INSERT of SiparisId).
@@ -152,13 +155,13 @@ CREATE TABLE tbNuvoPerakende (
 -- Staff who receive the store sales summaries, and their stores.
 CREATE TABLE tbNuvoYetkiliKullanici (
     id              INTEGER PRIMARY KEY AUTOINCREMENT,
-    cep_telefonu    VARCHAR(100) COLLATE NOCASE
+    cep_telefonu    VARCHAR(100) COLLATE Turkish_CI_AS
 );
 
 CREATE TABLE tbNuvoYetkiliKullaniciDepo (
     id                      INTEGER PRIMARY KEY AUTOINCREMENT,
     yetkili_kullanici_id    INT,
-    depo_kodu               VARCHAR(20) COLLATE NOCASE
+    depo_kodu               VARCHAR(20) COLLATE Turkish_CI_AS
 );
 CREATE INDEX ixNuvoYetkiliKullaniciDepo_kullanici ON tbNuvoYetkiliKullaniciDepo (yetkili_kullanici_id);
 
@@ -169,8 +172,8 @@ CREATE TABLE tbNuvoSorguListesi (
     saat                    DATETIME,
     son_gonderme_tarihi     DATETIME,
     xml                     BLOB,
-    mesaj                   TEXT COLLATE NOCASE,
-    cep_telefonu_alani      VARCHAR(128) COLLATE NOCASE
+    mesaj                   TEXT COLLATE Turkish_CI_AS,
+    cep_telefonu_alani      VARCHAR(128) COLLATE Turkish_CI_AS
 );
 
 -- ============================================================================================
@@ -181,9 +184,9 @@ CREATE TABLE tbNuvoSorguListesi (
 CREATE TABLE tbMusteri (
     nMusteriID              INTEGER PRIMARY KEY,
     lKodu                   INT,
-    sAdi                    VARCHAR(50) COLLATE NOCASE,
-    sSoyadi                 VARCHAR(50) COLLATE NOCASE,
-    sGSM                    VARCHAR(50) COLLATE NOCASE,
+    sAdi                    VARCHAR(50) COLLATE Turkish_CI_AS,
+    sSoyadi                 VARCHAR(50) COLLATE Turkish_CI_AS,
+    sGSM                    VARCHAR(50) COLLATE Turkish_CI_AS,
     dteDogumTarihi          DATETIME,
     dteEvlilikTarihi        DATETIME,
     bYazismaEvAdresinemi    BIT
@@ -193,8 +196,8 @@ CREATE TABLE tbMusteri (
 CREATE TABLE tbMusteriCocugu (
     nMusteriCocuguID        INTEGER PRIMARY KEY,
     nMusteriID              INT,
-    sAdi                    VARCHAR(50) COLLATE NOCASE,
-    sSoyadi                 VARCHAR(50) COLLATE NOCASE,
+    sAdi                    VARCHAR(50) COLLATE Turkish_CI_AS,
+    sSoyadi                 VARCHAR(50) COLLATE Turkish_CI_AS,
     dteDogumTarihi          DATETIME
 );
 CREATE INDEX ixMusteriCocugu_nMusteriID ON tbMusteriCocugu (nMusteriID);
@@ -202,41 +205,41 @@ CREATE INDEX ixMusteriCocugu_nMusteriID ON tbMusteriCocugu (nMusteriID);
 -- First and second guarantors of a customer (one each at most).
 CREATE TABLE tbMusteriKefil1 (
     nMusteriId              INTEGER PRIMARY KEY,
-    sAdi                    VARCHAR(50) COLLATE NOCASE,
-    sSoyadi                 VARCHAR(50) COLLATE NOCASE
+    sAdi                    VARCHAR(50) COLLATE Turkish_CI_AS,
+    sSoyadi                 VARCHAR(50) COLLATE Turkish_CI_AS
 );
 
 CREATE TABLE tbMusteriKefil2 (
     nMusteriId              INTEGER PRIMARY KEY,
-    sAdi                    VARCHAR(50) COLLATE NOCASE,
-    sSoyadi                 VARCHAR(50) COLLATE NOCASE
+    sAdi                    VARCHAR(50) COLLATE Turkish_CI_AS,
+    sSoyadi                 VARCHAR(50) COLLATE Turkish_CI_AS
 );
 
 -- Cashiers.
 CREATE TABLE tbKasiyer (
-    sKasiyerRumuzu          VARCHAR(20) COLLATE NOCASE PRIMARY KEY,
-    sAdi                    VARCHAR(50) COLLATE NOCASE
+    sKasiyerRumuzu          VARCHAR(20) COLLATE Turkish_CI_AS PRIMARY KEY,
+    sAdi                    VARCHAR(50) COLLATE Turkish_CI_AS
 );
 
 -- Purchases (invoices). nGirisCikis: 3 sale, 4 return.
 CREATE TABLE tbAlisVeris (
     nAlisverisID            INTEGER PRIMARY KEY,
     nMusteriID              INT,
-    sKasiyerRumuzu          VARCHAR(20) COLLATE NOCASE,
-    sMagaza                 VARCHAR(20) COLLATE NOCASE,
+    sKasiyerRumuzu          VARCHAR(20) COLLATE Turkish_CI_AS,
+    sMagaza                 VARCHAR(20) COLLATE Turkish_CI_AS,
     nGirisCikis             INT,
     dteFaturaTarihi         DATETIME,
     dteKayitTarihi          DATETIME,
-    lToplamMiktar           MONEY DEFAULT 0,
-    lMalBedeli              MONEY DEFAULT 0,
-    lMalIskontoTutari       MONEY DEFAULT 0,
-    lDipIskonToTutari       MONEY DEFAULT 0,
-    lNetTutar               MONEY DEFAULT 0,
-    lKdv1                   MONEY DEFAULT 0,
-    lKdv2                   MONEY DEFAULT 0,
-    lKdv3                   MONEY DEFAULT 0,
-    lKdv4                   MONEY DEFAULT 0,
-    lKdv5                   MONEY DEFAULT 0
+    lToplamMiktar           MONEY REAL DEFAULT 0,
+    lMalBedeli              MONEY REAL DEFAULT 0,
+    lMalIskontoTutari       MONEY REAL DEFAULT 0,
+    lDipIskonToTutari       MONEY REAL DEFAULT 0,
+    lNetTutar               MONEY REAL DEFAULT 0,
+    lKdv1                   MONEY REAL DEFAULT 0,
+    lKdv2                   MONEY REAL DEFAULT 0,
+    lKdv3                   MONEY REAL DEFAULT 0,
+    lKdv4                   MONEY REAL DEFAULT 0,
+    lKdv5                   MONEY REAL DEFAULT 0
 );
 CREATE INDEX ixAlisVeris_nMusteriID ON tbAlisVeris (nMusteriID);
 CREATE INDEX ixAlisVeris_dteKayitTarihi ON tbAlisVeris (dteKayitTarihi);
@@ -247,7 +250,7 @@ CREATE TABLE tbTaksit (
     nTaksitID               INTEGER PRIMARY KEY,
     nAlisverisID            INT,
     dteTarihi               DATETIME,
-    lTutari                 MONEY DEFAULT 0
+    lTutari                 MONEY REAL DEFAULT 0
 );
 CREATE INDEX ixTaksit_nAlisverisID ON tbTaksit (nAlisverisID);
 CREATE INDEX ixTaksit_dteTarihi ON tbTaksit (dteTarihi);
@@ -257,7 +260,7 @@ CREATE TABLE tbOdeme (
     nOdemeID                INTEGER PRIMARY KEY,
     nTaksitID               INT,
     dteOdemeTarihi          DATETIME,
-    lOdemeTutar             MONEY DEFAULT 0
+    lOdemeTutar             MONEY REAL DEFAULT 0
 );
 CREATE INDEX ixOdeme_nTaksitID ON tbOdeme (nTaksitID);
 
@@ -267,20 +270,20 @@ CREATE TABLE tbAlisverisSiparis (
     nAlisverisID            INT,
     bTeslimEdildi           BIT DEFAULT 0,
     dteOnayTarihi           DATETIME,
-    sAciklama               VARCHAR(100) COLLATE NOCASE
+    sAciklama               VARCHAR(100) COLLATE Turkish_CI_AS
 );
 CREATE INDEX ixAlisverisSiparis_dteOnayTarihi ON tbAlisverisSiparis (dteOnayTarihi);
 
 -- Stores and store types.
 CREATE TABLE tbDepo (
-    sDepo                   VARCHAR(20) COLLATE NOCASE PRIMARY KEY,
-    sAciklama               VARCHAR(100) COLLATE NOCASE,
-    sDepoTipi               VARCHAR(20) COLLATE NOCASE
+    sDepo                   VARCHAR(20) COLLATE Turkish_CI_AS PRIMARY KEY,
+    sAciklama               VARCHAR(100) COLLATE Turkish_CI_AS,
+    sDepoTipi               VARCHAR(20) COLLATE Turkish_CI_AS
 );
 
 CREATE TABLE tbDepoTipi (
-    sDepoTipi               VARCHAR(20) COLLATE NOCASE PRIMARY KEY,
-    sAciklama               VARCHAR(100) COLLATE NOCASE
+    sDepoTipi               VARCHAR(20) COLLATE Turkish_CI_AS PRIMARY KEY,
+    sAciklama               VARCHAR(100) COLLATE Turkish_CI_AS
 );
 
 COMMIT;
