@@ -32,81 +32,63 @@ size_t TVerdictCollector::Add(TVerdict verdict) {
 
 namespace {
 
-// A Unicode text literal both dialects read: quotes doubled, nothing else is special.
-void AppendTextLiteral(std::string& out, const std::string& text) {
-    out += "N'";
-    for (char c : text) {
-        if (c == '\'') out += '\'';
-        out += c;
+// "column = CASE id WHEN ? THEN ? ... END" over items [begin, end).
+void AppendCase(TVerdictStatement& st, const char* column, const TVerdictBatch& batch, size_t begin, size_t end,
+                db::Value (*value)(const TVerdict&)) {
+    st.Sql += column;
+    st.Sql += " = CASE id";
+    for (size_t i = begin; i < end; ++i) {
+        st.Sql += " WHEN ? THEN ?";
+        st.Params.push_back(db::Value::Integer(batch.Items[i].Id));
+        st.Params.push_back(value(batch.Items[i]));
     }
-    out += '\'';
+    st.Sql += " END";
 }
 
-template <typename Value>
-void AppendCase(std::string& out, const char* column, const TVerdictBatch& batch, size_t begin, size_t end,
-                Value value) {
-    out += column;
-    out += " = CASE id";
-    for (size_t i = begin; i < end; ++i) {
-        out += " WHEN ";
-        out += std::to_string(batch.Items[i].Id);
-        out += " THEN ";
-        value(batch.Items[i]);
-    }
-    out += " END";
-}
+db::Value RaporIdOf(const TVerdict& v) { return db::Value::Integer(v.RaporId); }
+db::Value AciklamaOf(const TVerdict& v) { return db::Value::Text(v.Aciklama); }
+db::Value DurumOf(const TVerdict& v) { return db::Value::Integer(v.Durum); }
 
 } // namespace
 
-std::string VerdictStatement(const TVerdictBatch& batch, size_t begin, size_t end, bool stateOnly) {
-    std::string sql;
-    sql.reserve((end - begin) * 64 + 128);
-    sql += "UPDATE tbNuvoListe SET ";
-    const bool single = end - begin == 1;
-    const TVerdict& first = batch.Items[begin];
+TVerdictStatement VerdictStatement(const TVerdictBatch& batch, size_t begin, size_t end, bool stateOnly) {
+    TVerdictStatement st;
+    st.Sql.reserve((end - begin) * 60 + 128);
+    st.Params.reserve((end - begin) * 7);
+    st.Sql += "UPDATE tbNuvoListe SET ";
     if (batch.Kind == TVerdictKind::Send) {
-        if (single) {
-            sql += "rapor_id = " + std::to_string(first.RaporId);
-            if (!stateOnly) {
-                sql += ", aciklama = ";
-                AppendTextLiteral(sql, first.Aciklama);
-            }
-            sql += ", durum = " + std::to_string(first.Durum);
-        } else {
-            AppendCase(sql, "rapor_id", batch, begin, end, [&](const TVerdict& v) { sql += std::to_string(v.RaporId); });
-            if (!stateOnly) {
-                sql += ", ";
-                AppendCase(sql, "aciklama", batch, begin, end, [&](const TVerdict& v) { AppendTextLiteral(sql, v.Aciklama); });
-            }
-            sql += ", ";
-            AppendCase(sql, "durum", batch, begin, end, [&](const TVerdict& v) { sql += std::to_string(v.Durum); });
-        }
-        sql += " WHERE durum = 0";
-    } else {
-        sql += "durum = 3";
+        AppendCase(st, "rapor_id", batch, begin, end, RaporIdOf);
         if (!stateOnly) {
-            sql += ", ";
-            if (single) {
-                sql += "aciklama = ";
-                AppendTextLiteral(sql, first.Aciklama);
-            } else {
-                AppendCase(sql, "aciklama", batch, begin, end, [&](const TVerdict& v) { AppendTextLiteral(sql, v.Aciklama); });
-            }
+            st.Sql += ", ";
+            AppendCase(st, "aciklama", batch, begin, end, AciklamaOf);
         }
-        sql += " WHERE durum = 1";
-    }
-    if (single) {
-        sql += " AND id = " + std::to_string(first.Id);
+        st.Sql += ", ";
+        AppendCase(st, "durum", batch, begin, end, DurumOf);
+        st.Sql += " WHERE durum = 0";
     } else {
-        sql += " AND id IN (";
-        for (size_t i = begin; i < end; ++i) {
-            if (i > begin) sql += ", ";
-            sql += std::to_string(batch.Items[i].Id);
+        st.Sql += "durum = 3";
+        if (!stateOnly) {
+            st.Sql += ", ";
+            AppendCase(st, "aciklama", batch, begin, end, AciklamaOf);
         }
-        sql += ')';
+        st.Sql += " WHERE durum = 1";
     }
-    return sql;
+    st.Sql += " AND id IN (";
+    for (size_t i = begin; i < end; ++i) {
+        st.Sql += i > begin ? ", ?" : "?";
+        st.Params.push_back(db::Value::Integer(batch.Items[i].Id));
+    }
+    st.Sql += ')';
+    return st;
 }
+
+namespace {
+
+void Run(db::TDbConnection& connection, const TVerdictStatement& st) {
+    connection.Backend().Execute(st.Sql, st.Params, nullptr);
+}
+
+} // namespace
 
 bool IsDatabaseUnwritable(const std::string& message) {
     std::string m = message;
@@ -138,7 +120,7 @@ TApplyOutcome ApplyVerdicts(db::TDbConnection& connection, const TVerdictBatch& 
     for (size_t begin = 0; begin < batch.Items.size() && !out.Stopped; begin += kVerdictChunkRows) {
         const size_t end = std::min(batch.Items.size(), begin + kVerdictChunkRows);
         try {
-            connection.ExecSQL(VerdictStatement(batch, begin, end));
+            Run(connection, VerdictStatement(batch, begin, end));
             std::fill(out.Applied.begin() + static_cast<std::ptrdiff_t>(begin),
                       out.Applied.begin() + static_cast<std::ptrdiff_t>(end), true);
         } catch (const std::exception& e) {
@@ -146,7 +128,7 @@ TApplyOutcome ApplyVerdicts(db::TDbConnection& connection, const TVerdictBatch& 
             // One bad row must not cost the others their verdicts: this chunk row by row.
             for (size_t i = begin; i < end && !out.Stopped; ++i) {
                 try {
-                    connection.ExecSQL(VerdictStatement(batch, i, i + 1));
+                    Run(connection, VerdictStatement(batch, i, i + 1));
                     out.Applied[i] = true;
                     continue;
                 } catch (const std::exception& full) {
@@ -154,7 +136,7 @@ TApplyOutcome ApplyVerdicts(db::TDbConnection& connection, const TVerdictBatch& 
                     if (out.Stopped) break;
                 }
                 try {
-                    connection.ExecSQL(VerdictStatement(batch, i, i + 1, true));
+                    Run(connection, VerdictStatement(batch, i, i + 1, true));
                     out.Applied[i] = true;
                     ++out.StateOnly;
                 } catch (const std::exception& essential) {

@@ -46,7 +46,9 @@ class EJournalUnavailable : public EFileError {
     using EFileError::EFileError;
 };
 
-constexpr size_t kVerdictChunkRows = 1000;
+// SQL Server takes at most 2,100 parameters in one statement; a chunk of send verdicts binds 7 per row.
+// Every full chunk has the same text, so both backends prepare it once.
+constexpr size_t kVerdictChunkRows = 250;
 // The width of "aciklama" (NVARCHAR(1000)) in UTF-16 units: a longer text is cut, never refused.
 constexpr size_t kAciklamaMaxUnits = 1000;
 
@@ -66,9 +68,14 @@ private:
     std::unordered_map<int64_t, size_t> index_;
 };
 
-// The one statement that writes items [begin, end) of the batch. Send verdicts touch only rows still
-// pending, report verdicts only rows still at state 1, so writing a batch a second time changes nothing.
-std::string VerdictStatement(const TVerdictBatch& batch, size_t begin, size_t end, bool stateOnly = false);
+// The one statement that writes items [begin, end) of the batch, with its positional parameters. Send
+// verdicts touch only rows still pending, report verdicts only rows still at state 1, so writing a batch a
+// second time changes nothing. stateOnly leaves "aciklama" out.
+struct TVerdictStatement {
+    std::string Sql;
+    std::vector<db::Value> Params;
+};
+TVerdictStatement VerdictStatement(const TVerdictBatch& batch, size_t begin, size_t end, bool stateOnly = false);
 
 // Writes the batch chunk by chunk (kVerdictChunkRows rows per statement, each its own commit). A chunk
 // the database refuses is written row by row: all columns, else the state columns alone. When a write

@@ -1,7 +1,9 @@
 // The program-run harness for fault tables: the built program, the simulator, kills, mounts, receipts.
 #include "tests/ProgramRunHarness.h"
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <fstream>
 
 #include "platform/CodePage.h"
@@ -50,7 +52,13 @@ ProgramRunHarness::ProgramRunHarness(int rows, const std::string& tenantPath) {
     WriteSettingsFile(dir_.File("Settings.xml"), program,
                       "<SMSServisi><Sunucu>" + gateway_.Host() +
                           "</Sunucu><IstekZamanAsimi>60</IstekZamanAsimi></SMSServisi>\n");
-    exe_ = CopyProgram("driver/velmora", dir_);
+    const std::string other = platform::GetEnv("VELMORA_HARNESS_PROGRAM");
+    if (other.empty()) {
+        exe_ = CopyProgram("driver/velmora", dir_);
+    } else {
+        exe_ = dir_.File("velmora");
+        std::filesystem::copy_file(other, exe_);
+    }
 }
 
 ProgramRunHarness::~ProgramRunHarness() {
@@ -90,11 +98,27 @@ int ProgramRunHarness::Run(const EnvList& extra) {
         _exit(127);
     }
     child_ = pid;
+    std::atomic<bool> ended{false};
+    std::thread watcher;
+    if (killWhen_) {
+        watcher = std::thread([&] {
+            while (!ended.load()) {
+                if (killWhen_()) {
+                    ::kill(pid, SIGKILL);
+                    return;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        });
+    }
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
     }
+    ended = true;
+    if (watcher.joinable()) watcher.join();
     child_ = 0;
     killOn_.clear();
+    killWhen_ = nullptr;
     if (WIFSIGNALED(status)) return -WTERMSIG(status);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1000;
 #endif

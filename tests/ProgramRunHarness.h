@@ -4,6 +4,7 @@
 // the gateway received per queue row. Shared by the fault-table tests.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -21,6 +22,7 @@ public:
     // A program folder with the executable, "Settings.xml", a program database listing one tenant, and the
     // tenant database at tenantPath (empty: in the harness's own folder) with rows pending queue rows,
     // ids 1..rows, oldest first. The simulator runs in this process with the tenant's gateway account.
+    // VELMORA_HARNESS_PROGRAM names another build of the program to run (benchmarks compare builds).
     explicit ProgramRunHarness(int rows, const std::string& tenantPath = "");
     ~ProgramRunHarness();
 
@@ -34,6 +36,9 @@ public:
     int Run(const EnvList& env = {});
     // The next run is killed (SIGKILL) the moment the gateway receives this operation, before it answers.
     void KillOnRequest(const std::string& operation) { killOn_ = operation; }
+    // The next run is killed as soon as condition holds (polled while it runs; benchmarks only: the
+    // moment depends on timing).
+    void KillWhen(std::function<bool()> condition) { killWhen_ = std::move(condition); }
 
     std::string LogText() const;  // the last run's log, UTF-8; empty when it wrote none
     bool JournalLeft() const;     // a verdict journal waits in the journal folder
@@ -48,6 +53,7 @@ private:
     std::string exe_;
     sim::GatewaySimulator gateway_;
     std::string killOn_;
+    std::function<bool()> killWhen_;
     std::atomic<int> child_{0};  // the running program, read by the simulator's thread
 };
 

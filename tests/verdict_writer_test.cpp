@@ -5,7 +5,9 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <set>
 
 #include "db/DbConnection.h"
 #include "platform/Error.h"
@@ -134,8 +136,9 @@ const AnswerCase kAnswers[] = {
 INSTANTIATE_TEST_SUITE_P(Answers, ChunkedEqualsPerRow, testing::ValuesIn(kAnswers),
                          [](const testing::TestParamInfo<AnswerCase>& i) { return std::string(i.param.name); });
 
-TEST_F(VerdictWriterTest, ChunksHoldAtMostAThousandRowsEachCommittedOnItsOwn) {
-    for (int n : {1000, 1001}) {
+TEST_F(VerdictWriterTest, ChunksHoldAFixedNumberOfRowsEachCommittedOnItsOwn) {
+    const int k = static_cast<int>(queue::kVerdictChunkRows);
+    for (int n : {k, k + 1, 1000, 1001}) {
         SCOPED_TRACE(n);
         test::RunSqliteScript(path_, "DELETE FROM tbNuvoListe; DELETE FROM sqlite_sequence;");
         Queue(n);
@@ -145,9 +148,12 @@ TEST_F(VerdictWriterTest, ChunksHoldAtMostAThousandRowsEachCommittedOnItsOwn) {
         std::vector<size_t> progress;
         queue::TApplyOutcome o = queue::ApplyVerdicts(tenant_, batch, [&](size_t done) { progress.push_back(done); });
         EXPECT_EQ(o.AppliedCount(), static_cast<size_t>(n));
-        EXPECT_EQ(statements_.size(), n == 1000 ? 1u : 2u);
-        const std::vector<size_t> expected = n == 1000 ? std::vector<size_t>{1000} : std::vector<size_t>{1000, 1001};
+        std::vector<size_t> expected;
+        for (int done = k; done < n + k; done += k) expected.push_back(static_cast<size_t>(std::min(done, n)));
+        EXPECT_EQ(statements_.size(), expected.size());
         EXPECT_EQ(progress, expected);
+        std::set<std::string> texts(statements_.begin(), statements_.end());
+        EXPECT_EQ(texts.size(), n % k == 0 ? 1u : 2u) << "every full chunk has the same text";
         std::vector<Row> rows = Rows();
         EXPECT_EQ(rows.front(), (Row{1, false, 1001, "OK"}));
         EXPECT_EQ(rows.back(), (Row{1, false, 1000 + n, "OK"}));
