@@ -47,11 +47,12 @@ std::unordered_set<int64_t> BatchIds(const gateway::TTargetSMSList& targets) {
 
 // Before a batch goes out, the queue table must take its verdicts: otherwise every row sent now would be
 // sent again by every later run.
-void RequireWritableQueue(db::TDbConnection& connection, int64_t id) {
+// what: what was not done, for the log ("gönderim yapılmadı").
+void RequireWritableQueue(db::TDbConnection& connection, int64_t id, const char* what) {
     try {
         ProveVerdictsWritable(connection, id);
     } catch (const std::exception& e) {
-        throw EVerdictsUnwritable(std::string("gönderim yapılmadı, kararlar veri tabanına yazılamıyor: ") + e.what());
+        throw EVerdictsUnwritable(std::string(what) + ", kararlar veri tabanına yazılamıyor: " + e.what());
     }
 }
 
@@ -109,7 +110,7 @@ bool TSMSGonder::SMSGonder() {
         q.Next();
     }
     q.Close();  // the rows are in the request; the result is not needed for the verdicts
-    if (count > 0) RequireWritableQueue(FConnection, firstId);
+    if (count > 0) RequireWritableQueue(FConnection, firstId, "gönderim yapılmadı");
     return SendBatch(request, nullptr, nullptr, nullptr);
 }
 
@@ -216,7 +217,7 @@ bool TSMSRapor::RaporGetir() {
     q.Close();
     gateway::TReportResponse answer;
     if (request.ReportRequestList().empty()) return true;
-    RequireWritableQueue(FConnection, firstId);
+    RequireWritableQueue(FConnection, firstId, "rapor istenmedi");
 
     if (!gateway::GetReportWithLogin(FSMSAyarlari.KullaniciAdi, FSMSAyarlari.Parola, FSMSAyarlari.Developer, request,
                                      answer) ||

@@ -30,13 +30,39 @@ void MakeTenantWithPendingRows(const std::string& path, int rows) {
                     "strftime('%Y-%m-%d %H:%M:%f', '2026-12-10 08:00:00', '+' || i || ' seconds') FROM k;");
 }
 
-ProgramRunHarness::ProgramRunHarness(int rows, const std::string& tenantPath) {
+namespace {
+
+void WriteProgramFolder(const TempDir& dir, const std::string& tenant, const std::string& host, std::string& exe) {
+    const std::string program = dir.File("program.db");
+    CreateSqliteDatabase(program, "tools/schema/program.sqlite.sql");
+    RunSqliteScript(program, "INSERT INTO tbNuvoVeriTabani (sunucu, kullanici_adi, parola, veritabani, aktif) "
+                             "VALUES ('sqlite:" + tenant + "', 'sa', '', 'kiraci', 1);");
+    WriteSettingsFile(dir.File("Settings.xml"), program,
+                      "<SMSServisi><Sunucu>" + host + "</Sunucu><IstekZamanAsimi>60</IstekZamanAsimi></SMSServisi>\n");
+    const std::string other = platform::GetEnv("VELMORA_HARNESS_PROGRAM");
+    if (other.empty()) {
+        exe = CopyProgram("driver/velmora", dir);
+    } else {
+        exe = dir.File("velmora");
+        std::filesystem::copy_file(other, exe);
+    }
+}
+
+} // namespace
+
+ProgramRunHarness::ProgramRunHarness(ProgramRunHarness& peer)
+    : tenant_(peer.tenant_), journals_(dir_.File("kararlar")), gateway_(peer.gateway_) {
+    WriteProgramFolder(dir_, tenant_, gateway_->Host(), exe_);
+}
+
+ProgramRunHarness::ProgramRunHarness(int rows, const std::string& tenantPath)
+    : ownGateway_(std::make_unique<sim::GatewaySimulator>()), gateway_(ownGateway_.get()) {
     tenant_ = tenantPath.empty() ? dir_.File("tenant.db") : tenantPath;
     journals_ = dir_.File("kararlar");
     MakeTenantWithPendingRows(tenant_, rows);
-    gateway_.AddAccount("demo", "secret");
-    gateway_.Start();
-    gateway_.SetRequestHook([this](const sim::ReceivedRequest& r) {
+    gateway_->AddAccount("demo", "secret");
+    gateway_->Start();
+    gateway_->SetRequestHook([this](const sim::ReceivedRequest& r) {
 #ifndef _WIN32
         // killOn_ is set before a run starts and cleared after it ended: stable while requests arrive.
         const int child = child_.load();
@@ -45,28 +71,29 @@ ProgramRunHarness::ProgramRunHarness(int rows, const std::string& tenantPath) {
         (void)r;
 #endif
     });
-    const std::string program = dir_.File("program.db");
-    CreateSqliteDatabase(program, "tools/schema/program.sqlite.sql");
-    RunSqliteScript(program, "INSERT INTO tbNuvoVeriTabani (sunucu, kullanici_adi, parola, veritabani, aktif) "
-                             "VALUES ('sqlite:" + tenant_ + "', 'sa', '', 'kiraci', 1);");
-    WriteSettingsFile(dir_.File("Settings.xml"), program,
-                      "<SMSServisi><Sunucu>" + gateway_.Host() +
-                          "</Sunucu><IstekZamanAsimi>60</IstekZamanAsimi></SMSServisi>\n");
-    const std::string other = platform::GetEnv("VELMORA_HARNESS_PROGRAM");
-    if (other.empty()) {
-        exe_ = CopyProgram("driver/velmora", dir_);
-    } else {
-        exe_ = dir_.File("velmora");
-        std::filesystem::copy_file(other, exe_);
-    }
+    WriteProgramFolder(dir_, tenant_, gateway_->Host(), exe_);
 }
 
 ProgramRunHarness::~ProgramRunHarness() {
-    gateway_.SetRequestHook(nullptr);
-    gateway_.Stop();
+#ifndef _WIN32
+    // A run started and never waited for ends with the test.
+    if (const int pid = child_.load(); pid > 0) {
+        ::kill(pid, SIGKILL);
+        Wait();
+    }
+#endif
+    if (ownGateway_) {
+        ownGateway_->SetRequestHook(nullptr);
+        ownGateway_->Stop();
+    }
 }
 
-int ProgramRunHarness::Run(const EnvList& extra) {
+int ProgramRunHarness::Run(const EnvList& env) {
+    Start(env);
+    return Wait();
+}
+
+void ProgramRunHarness::Start(const EnvList& extra) {
     platform::DeleteFileIfExists(dir_.File("Velmora.log"));
     EnvList env = {{"VELMORA_SETTINGS_FILE", ""},
                    {"VELMORA_NOW", "2026-12-10 09:30:00"},
@@ -75,7 +102,7 @@ int ProgramRunHarness::Run(const EnvList& extra) {
                    {"VELMORA_JOURNAL_DIR", journals_}};
     env.insert(env.end(), extra.begin(), extra.end());
 #ifdef _WIN32
-    return RunProgram(exe_, env);
+    windowsStatus_ = RunProgram(exe_, env);
 #else
     // The environment is built for the child alone: the simulator's threads keep running meanwhile.
     std::vector<std::string> vars;
@@ -91,18 +118,17 @@ int ProgramRunHarness::Run(const EnvList& extra) {
     for (std::string& v : vars) envp.push_back(v.data());
     envp.push_back(nullptr);
     pid_t pid = fork();
-    if (pid < 0) return -1000;
+    if (pid < 0) return;
     if (pid == 0) {
         char* argv[] = {exe_.data(), nullptr};
         execve(exe_.c_str(), argv, envp.data());
         _exit(127);
     }
     child_ = pid;
-    std::atomic<bool> ended{false};
-    std::thread watcher;
+    ended_ = false;
     if (killWhen_) {
-        watcher = std::thread([&] {
-            while (!ended.load()) {
+        watcher_ = std::thread([this, pid] {
+            while (!ended_.load()) {
                 if (killWhen_()) {
                     ::kill(pid, SIGKILL);
                     return;
@@ -111,11 +137,20 @@ int ProgramRunHarness::Run(const EnvList& extra) {
             }
         });
     }
+#endif
+}
+
+int ProgramRunHarness::Wait() {
+#ifdef _WIN32
+    return windowsStatus_;
+#else
+    const int pid = child_.load();
+    if (pid <= 0) return -1000;
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
     }
-    ended = true;
-    if (watcher.joinable()) watcher.join();
+    ended_ = true;
+    if (watcher_.joinable()) watcher_.join();
     child_ = 0;
     killOn_.clear();
     killWhen_ = nullptr;
@@ -138,7 +173,7 @@ bool ProgramRunHarness::JournalLeft() const {
 
 std::map<int64_t, int> ProgramRunHarness::Receipts() const {
     std::map<int64_t, int> out;
-    for (const sim::ReceivedRequest& r : gateway_.Requests()) {
+    for (const sim::ReceivedRequest& r : gateway_->Requests()) {
         if (r.operation != "SendBulkSMS") continue;
         for (size_t at = r.data.find("<EID>"); at != std::string::npos; at = r.data.find("<EID>", at + 5))
             ++out[std::stoll(r.data.substr(at + 5))];

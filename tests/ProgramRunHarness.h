@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -24,9 +26,12 @@ public:
     // ids 1..rows, oldest first. The simulator runs in this process with the tenant's gateway account.
     // VELMORA_HARNESS_PROGRAM names another build of the program to run (benchmarks compare builds).
     explicit ProgramRunHarness(int rows, const std::string& tenantPath = "");
+    // A second machine: a program folder of its own (own lock file, log and journal folder) serving the
+    // peer's tenant database through the peer's simulator. Kills on request belong to the peer.
+    explicit ProgramRunHarness(ProgramRunHarness& peer);
     ~ProgramRunHarness();
 
-    sim::GatewaySimulator& Gateway() { return gateway_; }
+    sim::GatewaySimulator& Gateway() { return *gateway_; }
     const std::string& TenantPath() const { return tenant_; }
     const std::string& JournalFolder() const { return journals_; }
     const TempDir& Dir() const { return dir_; }
@@ -34,6 +39,9 @@ public:
     // Runs the program once to its end (or its death) with these extra variables. Returns the exit
     // status, or minus the signal that ended it.
     int Run(const EnvList& env = {});
+    // The same in two steps, so that runs of two harnesses overlap (POSIX only).
+    void Start(const EnvList& env = {});
+    int Wait();
     // The next run is killed (SIGKILL) the moment the gateway receives this operation, before it answers.
     void KillOnRequest(const std::string& operation) { killOn_ = operation; }
     // The next run is killed as soon as condition holds (polled while it runs; benchmarks only: the
@@ -51,10 +59,14 @@ private:
     std::string tenant_;
     std::string journals_;
     std::string exe_;
-    sim::GatewaySimulator gateway_;
+    std::unique_ptr<sim::GatewaySimulator> ownGateway_;
+    sim::GatewaySimulator* gateway_ = nullptr;
     std::string killOn_;
     std::function<bool()> killWhen_;
-    std::atomic<int> child_{0};  // the running program, read by the simulator's thread
+    std::atomic<int> child_{0};
+    std::atomic<bool> ended_{false};
+    std::thread watcher_;
+    int windowsStatus_ = -1;  // the running program, read by the simulator's thread
 };
 
 // A small tmpfs mounted at a new folder (Linux, as root) for real disk-full and read-only faults.
