@@ -516,6 +516,23 @@ TEST(SendReportCycle, ADatabaseLockedWhileVerdictsAreWrittenCostsOneWaitAndKeeps
     EXPECT_EQ(StatesOf(tenant), std::vector<int>(1500, 3));
 }
 
+TEST(SendReportCycle, AnUnwritableJournalFolderStillWritesTheVerdictsAndSaysSo) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the unwritable folder is a POSIX path";
+#endif
+    test::TempDir dir;
+    SimulatedGateway gateway;
+    std::string tenant = test::MakeTenantDatabase(dir, "t.db");
+    test::RunSqliteScript(tenant, "INSERT INTO tbNuvoListe (gsm, mesaj, durum, kayit_tarihi) VALUES "
+                                  "('05321234567', 'Bir', 0, '2026-12-10 09:00:00.000');");
+    test::ScopedEnv env("VELMORA_SETTINGS_FILE", test::MakeProgramDatabase(dir, {tenant}));
+    config::TVelmora velmora;
+    velmora.JournalFolder = "/proc/velmora-no-such-folder/kararlar";
+    velmora.Execute();
+    EXPECT_EQ(StatesOf(tenant), (std::vector<int>{3}));
+    EXPECT_TRUE(AnyLineHas(velmora.Failures, "Karar günlüğü yazılamadı (" + tenant + "): kararlar yazıldı"));
+}
+
 // The built program against the simulator: a real cycle, and its trace in the run log.
 TEST(Executable, SendsAndReportsThroughTheSimulator) {
     test::TempDir dir;
