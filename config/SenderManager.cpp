@@ -1,6 +1,7 @@
 #include "config/SenderManager.h"
 
 #include <cctype>
+#include <memory>
 #include <set>
 
 #include "config/AyarlarXML.h"
@@ -74,24 +75,79 @@ void TVelmora::Execute() {
     });
 }
 
+bool TVelmora::ReplayJournal(TDbConnection& tenant, const queue::TVerdictJournal& journal) {
+    const std::string& name = tenant.Database;
+    queue::TVerdictBatch batch;
+    try {
+        batch = journal.Load();
+    } catch (const std::exception& e) {
+        // Sending now could send again what that answer accepted: the operator has to look first.
+        Failures.push_back("SMS gönderimi yapılmadı (" + name + "): karar günlüğü okunamadı (" + journal.Path() +
+                           "): " + e.what());
+        return false;
+    }
+    const queue::TApplyOutcome o = queue::ApplyVerdicts(tenant, batch);
+    if (o.Stopped) {
+        Failures.push_back("SMS gönderimi yapılmadı (" + name + "): önceki çalışmanın kararları veri tabanına yazılamadı, " +
+                           "karar günlüğünde bekliyor: " + o.FirstError);
+        return false;
+    }
+    try {
+        journal.Remove();
+    } catch (const std::exception& e) {
+        Failures.push_back("Karar günlüğü silinemedi (" + name + "): " + e.what());
+    }
+    std::string line = "Önceki çalışmanın kararları karar günlüğünden yazıldı (" + name + "): " +
+                       std::to_string(o.AppliedCount()) + " satır";
+    if (o.Refused > 0 || o.StateOnly > 0)
+        line += ", " + std::to_string(o.Refused + o.StateOnly) + " satırın güncellemesi reddedildi: " + o.FirstError;
+    Failures.push_back(line);
+    return true;
+}
+
 void TVelmora::ServeTenant(TDbConnection& tenant, TSMSAyarlari& settings) {
     tenant.SetConnected(true);
     LoadSMSSettings(settings, tenant);
 
     const std::string& name = tenant.Database;
+    std::unique_ptr<queue::TVerdictJournal> journal;
+    if (!JournalFolder.empty())
+        journal = std::make_unique<queue::TVerdictJournal>(JournalFolder, tenant.Server + '\n' + tenant.Database, name);
+    // An answer of an earlier run comes first: its rows must not go out again.
+    if (journal && journal->Exists() && !ReplayJournal(tenant, *journal)) {
+        tenant.SetConnected(false);
+        return;
+    }
+
+    bool unwritable = false;
     try {
         queue::TSMSGonder sender(tenant, settings);
+        sender.SetJournal(journal.get());
         if (!sender.SMSGonder())
             Failures.push_back("SMS gönderilemedi (" + name + "): ağ geçidi girişi ya da gönderimi kabul etmedi");
+    } catch (const queue::EVerdictsUnwritable& e) {
+        unwritable = true;
+        Failures.push_back("SMS gönderilemedi (" + name + "): " + e.what());
+    } catch (const queue::EJournalUnavailable& e) {
+        Failures.push_back("Karar günlüğü yazılamadı (" + name + "): " + e.what());
     } catch (const std::exception& e) {
         Failures.push_back("SMS gönderilemedi (" + name + "): " + e.what());
     } catch (...) {
         Failures.push_back("SMS gönderilemedi (" + name + "): bilinmeyen hata");
     }
+    // Reports cannot be recorded either, and a journal still waiting must not be replaced by theirs.
+    if (unwritable || (journal && journal->Exists())) {
+        Failures.push_back("SMS raporları alınmadı (" + name + "): kararlar veri tabanına yazılamıyor");
+        tenant.SetConnected(false);
+        return;
+    }
     try {
         queue::TSMSRapor reports(tenant, settings);
+        reports.SetJournal(journal.get());
         if (!reports.RaporGetir())
             Failures.push_back("SMS raporları alınamadı (" + name + "): ağ geçidi girişi ya da raporu kabul etmedi");
+    } catch (const queue::EJournalUnavailable& e) {
+        Failures.push_back("Karar günlüğü yazılamadı (" + name + "): " + e.what());
     } catch (const std::exception& e) {
         Failures.push_back("SMS raporları alınamadı (" + name + "): " + e.what());
     } catch (...) {

@@ -6,6 +6,7 @@
 
 #include "config/SMSAyarlari.h"
 #include "db/DbConnection.h"
+#include "queue/VerdictJournal.h"
 
 namespace velmora::config {
 
@@ -27,10 +28,15 @@ public:
     // look like success to the operator.
     std::vector<std::string> Failures;
 
+    // The folder of the tenants' verdict journals; empty: no journal (verdicts go to the table alone).
+    std::string JournalFolder;
+
 private:
     bool ConnectProgramDatabase();
     void LoadSMSSettings(TSMSAyarlari& settings, db::TDbConnection& connection);
     void ServeTenant(db::TDbConnection& tenant, TSMSAyarlari& settings);
+    // Writes what a journal left by an earlier run holds; false when the tenant must not be served now.
+    bool ReplayJournal(db::TDbConnection& tenant, const queue::TVerdictJournal& journal);
 };
 
 } // namespace velmora::config

@@ -30,4 +30,11 @@ std::string LogFilePath() {
 #endif
 }
 
+std::string JournalFolderPath() {
+    std::string overridden = platform::GetEnv("VELMORA_JOURNAL_DIR");
+    if (!overridden.empty()) return overridden;
+    std::string dir = platform::ExtractFileDir(LogFilePath());
+    return (dir.empty() ? std::string(".") : dir) + platform::PathSeparator() + "Kararlar";
+}
+
 } // namespace velmora::driver

@@ -20,4 +20,8 @@ private:
 // Windows: "c:\Logs\Velmora.log"; elsewhere VELMORA_LOG_FILE or "/var/log/velmora/Velmora.log".
 std::string LogFilePath();
 
+// The folder of the tenants' verdict journals: VELMORA_JOURNAL_DIR, else "Kararlar" beside the run log
+// (Windows: "c:\Logs\Kararlar"; elsewhere "/var/log/velmora/Kararlar" or beside VELMORA_LOG_FILE).
+std::string JournalFolderPath();
+
 } // namespace velmora::driver

@@ -50,6 +50,7 @@ int RunVelmora() {
         }
         try {
             config::TVelmora velmora;
+            velmora.JournalFolder = JournalFolderPath();
             try {
                 velmora.Execute();
             } catch (...) {

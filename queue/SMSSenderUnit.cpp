@@ -1,6 +1,7 @@
 #include "queue/SMSSenderUnit.h"
 
 #include <charconv>
+#include <unordered_set>
 
 #include "gateway/ZentaXmlInterface.h"
 #include "platform/Clock.h"
@@ -9,7 +10,6 @@
 namespace velmora::queue {
 
 using db::TDbQuery;
-using db::Value;
 
 namespace {
 
@@ -34,85 +34,62 @@ std::string SendableText(const std::string& text) {
     return out;
 }
 
-// Collects the failures of single row updates so that one rejected update does not leave every later row
-// of the batch unrecorded (and so sent or asked about again); the first failure is reported at the end.
-class UpdateFailures {
-public:
-    void Add(const std::exception& e) {
-        if (count_++ == 0) first_ = e.what();
+// The ids of the rows a batch holds: answer entries naming any other id are skipped.
+std::unordered_set<int64_t> BatchIds(const gateway::TTargetSMSList& targets) {
+    std::unordered_set<int64_t> ids;
+    ids.reserve(targets.size());
+    for (const auto& t : targets) {
+        int64_t id = 0;
+        if (ParseExternalId(t->ExternalId(), id)) ids.insert(id);
     }
-    void ThrowIfAny(const char* what) const {
-        if (count_ == 0) return;
-        throw EDatabaseError(std::string(what) + ": " + std::to_string(count_) + " row update(s) failed; first: " +
-                             first_);
-    }
-private:
-    int count_ = 0;
-    std::string first_;
-};
-
-// Edits the current row with write and posts it. When the full update is rejected (for example a text
-// longer than its column), the row is written once more with the essential columns alone, since those
-// decide whether it is offered to the gateway again. Returns false when even that fails.
-template <typename Full, typename Essential>
-bool PostRowUpdate(TDbQuery& q, UpdateFailures& failures, Full full, Essential essential) {
-    try {
-        q.Edit();
-        full();
-        q.Post();
-        return true;
-    } catch (const std::exception& e) {
-        q.Cancel();
-        failures.Add(e);
-        try {
-            q.Edit();
-            essential();
-            q.Post();
-            return true;
-        } catch (const std::exception&) {
-            q.Cancel();
-            return false;
-        }
-    }
+    return ids;
 }
 
-// Applies the send answer to the rows of q. Counts the rows updated, accepted and refused.
-void ApplySendAnswer(TDbQuery& q, const gateway::TSendSMSResponse& answer, int* total, int* accepted, int* refused) {
-    UpdateFailures failures;
-    for (const auto& entry : answer.ResponseList()) {
-        int64_t id = 0;
-        if (!ParseExternalId(entry->ExternalId(), id)) continue;
-        q.First();
-        if (!q.Locate("id", Value::Integer(id))) continue;
-        const bool isRefused = entry->MessageId() < 0;
-        const int durum = isRefused ? Ord(TMesajDurumu::mdHata) : Ord(TMesajDurumu::mdGonderildi);
-        auto essential = [&] {
-            q.FieldByName("rapor_id").SetValue(entry->MessageId());
-            q.FieldByName("durum").SetValue(durum);
-        };
-        auto full = [&] {
-            q.FieldByName("rapor_id").SetValue(entry->MessageId());
-            q.FieldByName("aciklama").SetValue(entry->ReturnValue());
-            q.FieldByName("durum").SetValue(durum);
-        };
-        if (!PostRowUpdate(q, failures, full, essential)) continue;
-        if (total) ++*total;
-        int* counter = isRefused ? refused : accepted;
-        if (counter) ++*counter;
+// Before a batch goes out, the queue table must take its verdicts: otherwise every row sent now would be
+// sent again by every later run.
+// what: what was not done, for the log ("gönderim yapılmadı").
+void RequireWritableQueue(db::TDbConnection& connection, int64_t id, const char* what) {
+    try {
+        ProveVerdictsWritable(connection, id);
+    } catch (const std::exception& e) {
+        throw EVerdictsUnwritable(std::string(what) + ", kararlar veri tabanına yazılamıyor: " + e.what());
     }
-    failures.ThrowIfAny("Applying the gateway's send answer");
 }
 
 } // namespace
 
-bool TSMSGonder::SendBatch(TDbQuery& q, gateway::TSendSMS& request, int* total, int* accepted, int* refused) {
+bool TSMSGonder::SendBatch(gateway::TSendSMS& request, int* total, int* accepted, int* refused) {
     if (request.TargetAddressList().empty()) return true;  // nothing to send: no login either
+    const std::unordered_set<int64_t> ids = BatchIds(request.TargetAddressList());
     gateway::TSendSMSResponse answer;
     if (!gateway::SendSMSWithLogin(FSMSAyarlari.KullaniciAdi, FSMSAyarlari.Parola, FSMSAyarlari.KanalKodu,
                                    FSMSAyarlari.Developer, request, answer) ||
         answer.ResponseCode() <= 0)
         return false;
-    ApplySendAnswer(q, answer, total, accepted, refused);
+
+    TVerdictCollector verdicts(TVerdictKind::Send);
+    struct Counted { size_t item; bool refused; };
+    std::vector<Counted> entries;  // every entry naming a row of the batch, repeats included
+    entries.reserve(answer.ResponseList().size());
+    for (const auto& entry : answer.ResponseList()) {
+        int64_t id = 0;
+        if (!ParseExternalId(entry->ExternalId(), id) || !ids.count(id)) continue;
+        const bool isRefused = entry->MessageId() < 0;
+        TVerdict v;
+        v.Id = id;
+        v.Durum = isRefused ? Ord(TMesajDurumu::mdHata) : Ord(TMesajDurumu::mdGonderildi);
+        v.RaporId = entry->MessageId();
+        v.Aciklama = FitAciklama(entry->ReturnValue());
+        entries.push_back({verdicts.Add(std::move(v)), isRefused});
+    }
+    const TRecording recording = RecordVerdicts(FConnection, verdicts.Batch(), FJournal);
+    for (const Counted& e : entries) {
+        if (!recording.Outcome.Applied[e.item]) continue;
+        if (total) ++*total;
+        int* counter = e.refused ? refused : accepted;
+        if (counter) ++*counter;
+    }
+    RaiseRecordingFailures(recording, "Applying the gateway's send answer");
     return true;
 }
 
@@ -124,12 +101,17 @@ bool TSMSGonder::SMSGonder() {
 
     gateway::TSendSMS request(false);
     request.TargetAddressList().reserve(count);
+    int64_t firstId = 0;
     for (int i = 0; i < count; ++i) {
-        request.AddSMSItem(SendableText(q.FieldByName("gsm").AsString()), q.FieldByName("id").AsString(),
+        const std::string id = q.FieldByName("id").AsString();
+        if (i == 0 && !ParseExternalId(id, firstId)) firstId = 0;
+        request.AddSMSItem(SendableText(q.FieldByName("gsm").AsString()), id,
                            SendableText(q.FieldByName("mesaj").AsString()), "");
         q.Next();
     }
-    return SendBatch(q, request, nullptr, nullptr, nullptr);
+    q.Close();  // the rows are in the request; the result is not needed for the verdicts
+    if (count > 0) RequireWritableQueue(FConnection, firstId, "gönderim yapılmadı");
+    return SendBatch(request, nullptr, nullptr, nullptr);
 }
 
 bool TSMSGonder::SMSItemListesiGonder(const TSMSItemList& ASMSItemList, bool AOneToMany, int& Toplam, int& Basarili,
@@ -168,7 +150,8 @@ bool TSMSGonder::SMSItemListesiGonder(const TSMSItemList& ASMSItemList, bool AOn
         request.AddSMSItem(SendableText(item->GSM), q.FieldByName("id").AsString(), SendableText(item->Mesaj), "");
     }
 
-    return SendBatch(q, request, &Toplam, &Basarili, &Basarisiz);
+    q.Close();
+    return SendBatch(request, &Toplam, &Basarili, &Basarisiz);
 }
 
 std::string DeliveryStatusText(const std::string& code) {
@@ -218,32 +201,40 @@ bool TSMSRapor::RaporGetir() {
 
     gateway::TGetReport request;
     request.ReportRequestList().reserve(count);
+    std::unordered_set<int64_t> ids;
+    ids.reserve(static_cast<size_t>(count));
+    int64_t firstId = 0;
     for (int i = 0; i < count; ++i) {
-        request.AddRequest(q.FieldByName("rapor_id").AsInteger(), q.FieldByName("id").AsString());
+        const std::string eid = q.FieldByName("id").AsString();
+        int64_t id = 0;
+        if (ParseExternalId(eid, id)) {
+            if (ids.empty()) firstId = id;
+            ids.insert(id);
+        }
+        request.AddRequest(q.FieldByName("rapor_id").AsInteger(), eid);
         q.Next();
     }
+    q.Close();
     gateway::TReportResponse answer;
     if (request.ReportRequestList().empty()) return true;
+    RequireWritableQueue(FConnection, firstId, "rapor istenmedi");
 
     if (!gateway::GetReportWithLogin(FSMSAyarlari.KullaniciAdi, FSMSAyarlari.Parola, FSMSAyarlari.Developer, request,
                                      answer) ||
         answer.ReportStatus() <= 0)
         return false;
 
-    UpdateFailures failures;
+    TVerdictCollector verdicts(TVerdictKind::Report);
     for (const auto& entry : answer.ReportResponseItemList()) {
         int64_t id = 0;
-        if (!ParseExternalId(entry->ExternalId(), id)) continue;
-        if (!q.Locate("id", Value::Integer(id))) continue;
-        const std::string text = DeliveryStatusText(entry->Status());
-        auto essential = [&] { q.FieldByName("durum").SetValue(Ord(TMesajDurumu::mdRaporAlindi)); };
-        auto full = [&] {
-            q.FieldByName("durum").SetValue(Ord(TMesajDurumu::mdRaporAlindi));
-            q.FieldByName("aciklama").SetValue(text);
-        };
-        PostRowUpdate(q, failures, full, essential);
+        if (!ParseExternalId(entry->ExternalId(), id) || !ids.count(id)) continue;
+        TVerdict v;
+        v.Id = id;
+        v.Durum = Ord(TMesajDurumu::mdRaporAlindi);
+        v.Aciklama = FitAciklama(DeliveryStatusText(entry->Status()));
+        verdicts.Add(std::move(v));
     }
-    failures.ThrowIfAny("Applying the gateway's report answer");
+    RaiseRecordingFailures(RecordVerdicts(FConnection, verdicts.Batch(), FJournal), "Applying the gateway's report answer");
     return true;
 }
 

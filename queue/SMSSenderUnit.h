@@ -9,6 +9,7 @@
 #include "db/DbConnection.h"
 #include "platform/DateTime.h"
 #include "queue/SMSConstV2.h"
+#include "queue/VerdictJournal.h"
 
 namespace velmora::gateway {
 class TSendSMS;
@@ -38,6 +39,9 @@ public:
     db::TDbConnection& Connection() const { return FConnection; }
     const config::TSMSAyarlari& SMSAyarlari() const { return FSMSAyarlari; }
     void SetSMSAyarlari(const config::TSMSAyarlari& value) { FSMSAyarlari = value; }
+    // The tenant's verdict journal: the answer is kept there from the moment it is read until every
+    // verdict is in the table. Without one the verdicts go to the table alone.
+    void SetJournal(const TVerdictJournal* journal) { FJournal = journal; }
 
     // Sends every pending row in one batch; true when there was nothing to send or the answer was applied.
     bool SMSGonder();
@@ -46,11 +50,13 @@ public:
                               int& Basarisiz);
 
 private:
-    // Logs in, posts the batch and applies the answer to the rows of q; false when the gateway did not take it.
-    bool SendBatch(db::TDbQuery& q, gateway::TSendSMS& request, int* total, int* accepted, int* refused);
+    // Logs in, posts the batch and records the answer's verdicts on the rows whose ids the batch holds;
+    // false when the gateway did not take it.
+    bool SendBatch(gateway::TSendSMS& request, int* total, int* accepted, int* refused);
 
     db::TDbConnection& FConnection;
     config::TSMSAyarlari FSMSAyarlari;
+    const TVerdictJournal* FJournal = nullptr;
 };
 
 class TSMSRapor {
@@ -61,12 +67,15 @@ public:
     db::TDbConnection& Connection() const { return FConnection; }
     const config::TSMSAyarlari& SMSAyarlari() const { return FSMSAyarlari; }
 
+    void SetJournal(const TVerdictJournal* journal) { FJournal = journal; }
+
     // Asks about every row at state 1 in one batch; true when there was nothing to ask or the answer was applied.
     bool RaporGetir();
 
 private:
     db::TDbConnection& FConnection;
     config::TSMSAyarlari FSMSAyarlari;
+    const TVerdictJournal* FJournal = nullptr;
 };
 
 // The Turkish description written to "aciklama" for a delivery status code (letter case ignored).

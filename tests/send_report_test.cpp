@@ -2,6 +2,8 @@
 // no row is lost, none moves to a wrong state, undecided rows stay pending, none is sent twice in a run.
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <ostream>
 
 #include <cstdlib>
@@ -14,6 +16,7 @@
 #include "platform/Error.h"
 #include "platform/Paths.h"
 #include "queue/SMSSenderUnit.h"
+#include "queue/VerdictJournal.h"
 #include "tests/TestSupport.h"
 #include "tools/gatewaysim/GatewaySimulator.h"
 
@@ -442,6 +445,92 @@ TEST(SendReportCycle, ARefusedLoginLeavesATraceAndTheRowsPending) {
     c.Server = "sqlite:" + tenant;
     c.SetConnected(true);
     EXPECT_EQ(States(c), (std::vector<int>{0}));
+}
+
+// Reads the states of a tenant database file.
+std::vector<int> StatesOf(const std::string& path) {
+    db::TDbConnection c;
+    c.Server = "sqlite:" + path;
+    c.SetConnected(true);
+    return States(c);
+}
+
+bool AnyLineHas(const std::vector<std::string>& lines, const std::string& part) {
+    for (const std::string& l : lines)
+        if (l.find(part) != std::string::npos) return true;
+    return false;
+}
+
+TEST(SendReportCycle, AJournalLeftByAnEarlierRunIsWrittenBeforeAnythingIsSent) {
+    test::TempDir dir;
+    SimulatedGateway gateway;
+    std::string tenant = test::MakeTenantDatabase(dir, "t.db");
+    test::RunSqliteScript(tenant, "INSERT INTO tbNuvoListe (gsm, mesaj, durum, kayit_tarihi) VALUES "
+                                  "('05321234567', 'Bir', 0, '2026-12-10 09:00:00.000'),"
+                                  "('05321234568', 'İki', 0, '2026-12-10 09:00:01.000');");
+    test::ScopedEnv env("VELMORA_SETTINGS_FILE", test::MakeProgramDatabase(dir, {tenant}));
+    // The earlier run read the gateway's answer for both rows and ended before writing them.
+    queue::TVerdictJournal journal(dir.File("kararlar"), "sqlite:" + tenant + "\n" + tenant, tenant);
+    journal.Save({queue::TVerdictKind::Send, {{1, 1, 7001, "OK"}, {2, 2, -3, "Red"}}});
+    EXPECT_EQ(StatesOf(tenant), (std::vector<int>{0, 0})) << "the fault: both rows would go out again";
+
+    config::TVelmora velmora;
+    velmora.JournalFolder = dir.File("kararlar");
+    velmora.Execute();
+    EXPECT_EQ(CountOperation(*gateway, "SendBulkSMS"), 0) << "nothing is sent twice";
+    EXPECT_EQ(StatesOf(tenant), (std::vector<int>{3, 2}));
+    EXPECT_FALSE(journal.Exists());
+    EXPECT_TRUE(AnyLineHas(velmora.Failures, "karar günlüğünden yazıldı (" + tenant + "): 2 satır"));
+}
+
+TEST(SendReportCycle, ADatabaseLockedWhileVerdictsAreWrittenCostsOneWaitAndKeepsThemForTheNextRun) {
+    test::TempDir dir;
+    SimulatedGateway gateway;
+    std::string tenant = test::MakeTenantDatabase(dir, "t.db");
+    test::RunSqliteScript(tenant, "WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k WHERE i < 1500) "
+                                  "INSERT INTO tbNuvoListe (gsm, mesaj, durum, kayit_tarihi) "
+                                  "SELECT '0532' || (1000000 + i), 'Mesaj', 0, '2026-12-10 09:00:00.000' FROM k;");
+    test::ScopedEnv env("VELMORA_SETTINGS_FILE", test::MakeProgramDatabase(dir, {tenant}));
+    // Another session takes the write lock while the batch is at the gateway.
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(tenant.c_str(), &other), SQLITE_OK);
+    gateway->SetRequestHook([&](const sim::ReceivedRequest& r) {
+        if (r.operation == "SendBulkSMS") sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    });
+    config::TVelmora velmora;
+    velmora.JournalFolder = dir.File("kararlar");
+    velmora.Execute();
+    gateway->SetRequestHook(nullptr);
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+
+    EXPECT_EQ(StatesOf(tenant), std::vector<int>(1500, 0)) << "no verdict could be written";
+    EXPECT_TRUE(AnyLineHas(velmora.Failures, "SMS gönderilemedi (" + tenant + "): 1500 karardan 1500 tanesi"));
+    EXPECT_TRUE(AnyLineHas(velmora.Failures, "karar günlüğünde bekliyor"));
+    EXPECT_EQ(CountOperation(*gateway, "Report"), 0);
+
+    config::TVelmora next;
+    next.JournalFolder = dir.File("kararlar");
+    next.Execute();
+    EXPECT_EQ(CountOperation(*gateway, "SendBulkSMS"), 1) << "the accepted rows are not sent again";
+    EXPECT_EQ(StatesOf(tenant), std::vector<int>(1500, 3));
+}
+
+TEST(SendReportCycle, AnUnwritableJournalFolderStillWritesTheVerdictsAndSaysSo) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the unwritable folder is a POSIX path";
+#endif
+    test::TempDir dir;
+    SimulatedGateway gateway;
+    std::string tenant = test::MakeTenantDatabase(dir, "t.db");
+    test::RunSqliteScript(tenant, "INSERT INTO tbNuvoListe (gsm, mesaj, durum, kayit_tarihi) VALUES "
+                                  "('05321234567', 'Bir', 0, '2026-12-10 09:00:00.000');");
+    test::ScopedEnv env("VELMORA_SETTINGS_FILE", test::MakeProgramDatabase(dir, {tenant}));
+    config::TVelmora velmora;
+    velmora.JournalFolder = "/proc/velmora-no-such-folder/kararlar";
+    velmora.Execute();
+    EXPECT_EQ(StatesOf(tenant), (std::vector<int>{3}));
+    EXPECT_TRUE(AnyLineHas(velmora.Failures, "Karar günlüğü yazılamadı (" + tenant + "): kararlar yazıldı"));
 }
 
 // The built program against the simulator: a real cycle, and its trace in the run log.

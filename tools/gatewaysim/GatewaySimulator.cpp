@@ -188,6 +188,7 @@ struct GatewaySimulator::Impl {
     std::string defaultStatus = "OPN";
     std::vector<FaultRule> faults;
     std::vector<ReceivedRequest> requests;
+    std::function<void(const ReceivedRequest&)> hook;
     std::unordered_set<std::string> tokens;
     int nextMessageId = 1000;
     uint64_t tokenCounter = 0;
@@ -301,12 +302,17 @@ void GatewaySimulator::Impl::Handle(const httplib::Request& req, httplib::Respon
     const std::string data = received.data;
     const std::string contentType = received.contentType;
     FaultSet f;
+    std::function<void(const ReceivedRequest&)> hooked;
     {
         std::lock_guard<std::mutex> lock(mutex);
         received.body = req.body;
-        requests.push_back(std::move(received));
         f = FaultsFor(operation);
+        hooked = hook;
+        // A batch of 100,000 messages is tens of megabytes: copied only when a hook looks at it.
+        if (hooked) requests.push_back(received);
+        else requests.push_back(std::move(received));
     }
+    if (hooked) hooked(received);
 
     std::string mediaType, action;
     bool hasAction = false;
@@ -676,6 +682,11 @@ void GatewaySimulator::SetFault(Fault fault, const std::string& operation) {
 void GatewaySimulator::ClearFaults() {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     impl_->faults.clear();
+}
+
+void GatewaySimulator::SetRequestHook(std::function<void(const ReceivedRequest&)> hook) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->hook = std::move(hook);
 }
 
 std::vector<ReceivedRequest> GatewaySimulator::Requests() const {

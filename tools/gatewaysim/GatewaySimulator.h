@@ -2,6 +2,7 @@
 // A loopback stand-in for the SMS gateway: HTTP, SOAP 1.2 and the gateway's three documents.
 // Used in-process by tests and benchmarks, and as a standalone program by the demo.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -67,6 +68,10 @@ public:
 
     void SetFault(Fault fault, const std::string& operation = "");
     void ClearFaults();
+
+    // Called on the server's thread for every request of the service, once it is recorded and before it is
+    // answered: tests use it to act at an exact moment of a client's run (kill it, lock its database).
+    void SetRequestHook(std::function<void(const ReceivedRequest&)> hook);
 
     std::vector<ReceivedRequest> Requests() const;
     void ClearRequests();
