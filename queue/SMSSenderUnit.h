@@ -72,4 +72,14 @@ private:
 // The Turkish description written to "aciklama" for a delivery status code (letter case ignored).
 std::string DeliveryStatusText(const std::string& code);
 
+// The text with everything XML 1.0 cannot carry left out: control characters other than tab, LF and CR,
+// U+FFFE, U+FFFF, surrogates and bytes that are not UTF-8.
+std::string SendableText(const std::string& text);
+
+// The width of "aciklama" in the queue table (NVARCHAR(1000)).
+constexpr size_t kAciklamaWidth = 1000;
+// The text cut to at most width characters as SQL Server counts them (UTF-16 code units), never inside
+// a character.
+std::string FitToColumn(const std::string& text, size_t width);
+
 } // namespace velmora::queue
