@@ -30,7 +30,9 @@ public:
 private:
     bool ConnectProgramDatabase();
     void LoadSMSSettings(TSMSAyarlari& settings, db::TDbConnection& connection);
-    void ServeTenant(db::TDbConnection& tenant, TSMSAyarlari& settings);
+    // Sends and reports for one tenant while holding its send/report lock; false when another run holds it.
+    // Throws when the tenant cannot be reached, its lock cannot be asked for or its settings cannot be read.
+    bool ServeTenant(db::TDbConnection& tenant, TSMSAyarlari& settings);
 };
 
 } // namespace velmora::config
