@@ -742,3 +742,38 @@ TEST(AtomicFiles, AnExclusiveFileIsNeverMadeThroughAPlantedName) {
 } // namespace
 
 #endif  // _WIN32
+
+#include <cstdlib>
+
+#include "db/DbBackend.h"
+
+namespace {
+
+// The tenant lock on SQL Server, against a live server when VELMORA_TEST_MSSQL holds
+// "server;database;user;password".
+TEST(SqlServerTenantLock, OneSessionAtATimeAndItGoesWithTheSession) {
+    const char* setting = std::getenv("VELMORA_TEST_MSSQL");
+    if (!setting || !*setting) GTEST_SKIP() << "VELMORA_TEST_MSSQL not set: live SQL Server tests skipped";
+    std::string s = setting;
+    std::vector<std::string> parts;
+    for (int k = 0; k < 3; ++k) {
+        const size_t semi = s.find(';');
+        ASSERT_NE(semi, std::string::npos) << "VELMORA_TEST_MSSQL must be server;database;user;password";
+        parts.push_back(s.substr(0, semi));
+        s.erase(0, semi + 1);
+    }
+    const velmora::db::ConnectParams params{parts[0], parts[1], parts[2], s};
+    auto first = velmora::db::OpenSqlServerBackend(params);
+    auto second = velmora::db::OpenSqlServerBackend(params);
+    ASSERT_TRUE(first->TryLockSendReport());
+    EXPECT_TRUE(first->TryLockSendReport()) << "held already by this session";
+    EXPECT_FALSE(second->TryLockSendReport()) << "another session holds it";
+    first->UnlockSendReport();
+    ASSERT_TRUE(second->TryLockSendReport());
+    // A session that ends (a killed run's, say) takes its lock along.
+    second.reset();
+    EXPECT_TRUE(first->TryLockSendReport());
+    first->UnlockSendReport();
+}
+
+} // namespace
