@@ -215,32 +215,9 @@ private:
 
 // ---------------------------------------------------------------- the built program
 
-struct Outcome {
-    int status = -1;
-    long maxRssKb = 0;
-};
-
-pid_t StartProgram(const std::string& exe, const std::vector<std::pair<std::string, std::string>>& env) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        for (const auto& [name, value] : env) {
-            if (value.empty()) unsetenv(name.c_str());
-            else setenv(name.c_str(), value.c_str(), 1);
-        }
-        execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    return pid;
-}
-
-Outcome WaitProgram(pid_t pid) {
-    Outcome o;
-    int status = 0;
-    rusage usage{};
-    if (pid > 0 && wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status)) o.status = WEXITSTATUS(status);
-    o.maxRssKb = usage.ru_maxrss;
-    return o;
-}
+using Outcome = test::ProgramEnd;
+using test::StartProgram;
+using test::WaitProgram;
 
 // Tenants with pending rows, a registry, and the program beside its settings.
 class RunFixture : public testing::Test {
@@ -352,8 +329,8 @@ TEST_F(RunFixture, TwoProcessesWithDifferentRunLocksOnTheSameTenantsSendNothingT
     for (int round = 0; round < rounds; ++round) {
         for (size_t t = 0; t < tenants_.size(); ++t) AddRows(t, round * rows, rows);
         const std::string n = std::to_string(round);
-        pid_t first = StartProgram(exe_, Env("lock-first", dir_.File("first" + n + ".log")));
-        pid_t second = StartProgram(exe_, Env("lock-second", dir_.File("second" + n + ".log")));
+        intptr_t first = StartProgram(exe_, Env("lock-first", dir_.File("first" + n + ".log")));
+        intptr_t second = StartProgram(exe_, Env("lock-second", dir_.File("second" + n + ".log")));
         EXPECT_EQ(WaitProgram(first).status, 0);
         EXPECT_EQ(WaitProgram(second).status, 0);
         for (const char* who : {"first", "second"}) {
