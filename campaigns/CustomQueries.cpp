@@ -43,8 +43,22 @@ std::string MakeTempFileName(const std::string& extension) {
     return name;
 }
 
+namespace {
+
+// A new temporary file of that extension, made exclusively and owner-only: nobody else may have planted
+// a file or a link under the name between its choice and our writing.
+std::string CreateTempFile(const std::string& extension) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = MakeTempFileName(extension);
+        if (platform::CreateExclusiveFile(name)) return name;
+    }
+    throw EFileError("A temporary file cannot be created in \"" + platform::TempDirectory() + "\"");
+}
+
+} // namespace
+
 std::string LoadCustomQueryDefinition(TDbQuery& scheduleQuery) {
-    TempFileGuard file(MakeTempFileName(".xml"));
+    TempFileGuard file(CreateTempFile(".xml"));
     scheduleQuery.FieldByName("xml").SaveToFile(file.Path());
     IXMLOzelSorguType definition = ReadCustomQueryFile(file.Path());
     std::string statement = definition->Sorgu();

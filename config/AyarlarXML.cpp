@@ -1,5 +1,6 @@
 #include "config/AyarlarXML.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "platform/Error.h"
@@ -47,7 +48,7 @@ bool ConnectProgramDatabase(db::TDbConnection& connection, std::string* message)
 
 namespace {
 
-void ReadSeconds(const xml::XmlElement& parent, const char* name, long& target) {
+void ReadPositiveNumber(const xml::XmlElement& parent, const char* name, long& target) {
     std::string text = parent.ChildText(name);
     long value = 0;
     auto r = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -66,8 +67,12 @@ gateway::GatewayBinding GatewayBindingFromSettings(const std::string& path) {
         std::string ns = service.ChildText("IsimAlani");
         if (!host.empty()) binding.host = host;
         if (!ns.empty()) binding.namespaceUri = ns;
-        ReadSeconds(service, "BaglantiZamanAsimi", binding.connectTimeoutSeconds);
-        ReadSeconds(service, "IstekZamanAsimi", binding.requestTimeoutSeconds);
+        ReadPositiveNumber(service, "BaglantiZamanAsimi", binding.connectTimeoutSeconds);
+        ReadPositiveNumber(service, "IstekZamanAsimi", binding.requestTimeoutSeconds);
+        long megabytes = 0;
+        ReadPositiveNumber(service, "AzamiYanitBoyutu", megabytes);  // a whole number of MB (1 MB = 1,048,576 bytes)
+        constexpr long kMaxMegabytes = 2047;
+        if (megabytes > 0) binding.maxAnswerBytes = static_cast<size_t>(std::min(megabytes, kMaxMegabytes)) << 20;
     } catch (...) {
         // The phases report an unreadable settings file themselves.
     }

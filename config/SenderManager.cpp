@@ -53,20 +53,38 @@ void VisitActiveTenants(TDbConnection& program, const std::function<void(TDbConn
     registry.Close();
 }
 
+namespace {
+
+// Which registry rows name the same database for the same login. SQL Server names and logins are compared
+// without regard to letter case; an embedded database's file path is compared as written, since two paths
+// differing in case are two files where the file system tells case apart.
+std::string ServedKey(const TDbConnection& tenant) {
+    static const std::string kEmbedded = "sqlite:";
+    std::string server = queue::Trim(tenant.Server);
+    const bool embedded = server.compare(0, kEmbedded.size(), kEmbedded) == 0;
+    std::string key = server + '\n' + queue::Trim(tenant.Database) + '\n' + queue::Trim(tenant.Username);
+    if (embedded) return key;
+    for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return key;
+}
+
+} // namespace
+
 void TVelmora::Execute() {
     TSMSAyarlari settings;
     if (!ConnectProgramDatabase()) return;
-    // A database listed twice would have its undecided rows sent twice in one run: it is served once.
+    // A database listed twice would have its undecided rows sent twice in one run: it is served once. It
+    // counts as served only once it really was, so a stale first row (wrong server, old password) does
+    // not keep a good second row from being served.
     std::set<std::string> served;
     VisitActiveTenants(ProgramConnection, [&](TDbConnection& tenant) {
-        std::string key = queue::Trim(tenant.Server) + '\n' + queue::Trim(tenant.Database);
-        for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (!served.insert(key).second) {
+        const std::string key = ServedKey(tenant);
+        if (served.count(key)) {
             Failures.push_back("SMS gönderimi atlandı (" + tenant.Database + "): veri tabanı listede birden çok kez var");
             return;
         }
         try {
-            ServeTenant(tenant, settings);
+            if (ServeTenant(tenant, settings)) served.insert(key);
         } catch (const std::exception& e) {
             Failures.push_back("SMS gönderimi yapılamadı (" + tenant.Database + "): " + e.what());
         } catch (...) {
@@ -105,18 +123,26 @@ bool TVelmora::ReplayJournal(TDbConnection& tenant, const queue::TVerdictJournal
     return true;
 }
 
-void TVelmora::ServeTenant(TDbConnection& tenant, TSMSAyarlari& settings) {
+bool TVelmora::ServeTenant(TDbConnection& tenant, TSMSAyarlari& settings) {
     tenant.SetConnected(true);
+    const std::string& name = tenant.Database;
+    // Only one run at a time serves a tenant, across processes and machines: without the tenant's own lock
+    // two runs (two machines, two lock-file settings) would both send every pending row.
+    if (!tenant.TryLockSendReport()) {
+        Failures.push_back("SMS gönderimi ve raporları atlandı (" + name +
+                           "): bu veri tabanına şu anda başka bir çalışma hizmet veriyor");
+        tenant.SetConnected(false);
+        return false;
+    }
     LoadSMSSettings(settings, tenant);
 
-    const std::string& name = tenant.Database;
     std::unique_ptr<queue::TVerdictJournal> journal;
     if (!JournalFolder.empty())
         journal = std::make_unique<queue::TVerdictJournal>(JournalFolder, tenant.Server + '\n' + tenant.Database, name);
     // An answer of an earlier run comes first: its rows must not go out again.
     if (journal && journal->Exists() && !ReplayJournal(tenant, *journal)) {
         tenant.SetConnected(false);
-        return;
+        return true;
     }
 
     bool unwritable = false;
@@ -139,7 +165,7 @@ void TVelmora::ServeTenant(TDbConnection& tenant, TSMSAyarlari& settings) {
     if (unwritable || (journal && journal->Exists())) {
         Failures.push_back("SMS raporları alınmadı (" + name + "): kararlar veri tabanına yazılamıyor");
         tenant.SetConnected(false);
-        return;
+        return true;
     }
     try {
         queue::TSMSRapor reports(tenant, settings);
@@ -153,7 +179,13 @@ void TVelmora::ServeTenant(TDbConnection& tenant, TSMSAyarlari& settings) {
     } catch (...) {
         Failures.push_back("SMS raporları alınamadı (" + name + "): bilinmeyen hata");
     }
+    try {
+        tenant.UnlockSendReport();
+    } catch (...) {
+        // The lock goes with the session, which ends right here.
+    }
     tenant.SetConnected(false);
+    return true;
 }
 
 } // namespace velmora::config

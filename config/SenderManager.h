@@ -34,7 +34,9 @@ public:
 private:
     bool ConnectProgramDatabase();
     void LoadSMSSettings(TSMSAyarlari& settings, db::TDbConnection& connection);
-    void ServeTenant(db::TDbConnection& tenant, TSMSAyarlari& settings);
+    // Sends and reports for one tenant while holding its send/report lock; false when another run holds it.
+    // Throws when the tenant cannot be reached, its lock cannot be asked for or its settings cannot be read.
+    bool ServeTenant(db::TDbConnection& tenant, TSMSAyarlari& settings);
     // Writes what a journal left by an earlier run holds; false when the tenant must not be served now.
     bool ReplayJournal(db::TDbConnection& tenant, const queue::TVerdictJournal& journal);
 };

@@ -43,6 +43,13 @@ public:
 
     // The table's column names in table order (used to give an appended row its columns).
     virtual std::vector<std::string> TableColumns(const std::string& table) = 0;
+
+    // Takes this database's send/report lock for the session without waiting: true when taken (or
+    // already held by this session), false when another session or process holds it. The lock goes with
+    // the session, also when the process is killed. Throws EDatabaseError when it cannot be asked for.
+    virtual bool TryLockSendReport() = 0;
+    // Gives the lock back; harmless when not held.
+    virtual void UnlockSendReport() = 0;
 };
 
 // Opens a session; throws EDatabaseError with the server's or client's text on failure.

@@ -28,6 +28,10 @@ public:
     // false closes it, harmless when already closed.
     void SetConnected(bool value);
 
+    // The tenant's send/report lock (see IDbBackend::TryLockSendReport); throws EDatabaseError when closed.
+    bool TryLockSendReport() { return Backend().TryLockSendReport(); }
+    void UnlockSendReport() { Backend().UnlockSendReport(); }
+
     // Runs a complete statement; any result is ignored.
     void ExecSQL(const std::string& sql);
 

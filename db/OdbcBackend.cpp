@@ -1,6 +1,7 @@
 // The ODBC backend: SQL Server through the platform's driver manager (the Windows one, or unixODBC
 // with FreeTDS), written against plain ODBC 3 so that it also runs over other drivers.
 #include "db/DbBackend.h"
+#include "db/SendReportLock.h"
 #include "db/OdbcConnectionString.h"
 #include "db/SqlLexer.h"
 
@@ -491,6 +492,8 @@ public:
     int64_t LastIdentity() override;
     std::string KeyColumn(const std::string& table) override;
     std::vector<std::string> TableColumns(const std::string& table) override;
+    bool TryLockSendReport() override;
+    void UnlockSendReport() override;
 
 private:
     void Connect(const std::string& connectionString);
@@ -509,6 +512,7 @@ private:
     bool describeParams_ = false;
     bool haveIdentity_ = false;
     int64_t identity_ = 0;
+    bool sendReportLocked_ = false;
 };
 
 void OdbcBackend::Connect(const std::string& connectionString) {
@@ -687,6 +691,26 @@ void OdbcBackend::Execute(const std::string& sql, const std::vector<Value>& para
         haveIdentity_ = true;
         if (result && sets.size() > 1) *result = std::move(sets.front());
     }
+}
+
+bool OdbcBackend::TryLockSendReport() {
+    if (sendReportLocked_) return true;
+    if (!sqlServer_) throw EDatabaseError("This ODBC data source offers no application lock to serve a tenant alone");
+    ResultData r;
+    Execute(kAcquireSendReportLockSql, {}, &r);
+    if (r.rows.empty() || r.rows[0].empty() || r.rows[0][0].IsNull())
+        throw EDatabaseError("sp_getapplock gave no result");
+    const int64_t code = ToInt64(r.rows[0][0]);
+    if (code == -999) throw EDatabaseError("sp_getapplock refused its parameters (-999)");
+    if (code < 0) return false;
+    sendReportLocked_ = true;
+    return true;
+}
+
+void OdbcBackend::UnlockSendReport() {
+    if (!sendReportLocked_) return;
+    sendReportLocked_ = false;
+    Execute(kReleaseSendReportLockSql, {}, nullptr);
 }
 
 int64_t OdbcBackend::LastIdentity() {

@@ -10,8 +10,10 @@
 
 #include "db/DbBackend.h"
 #include "db/SqlLexer.h"
+#include "db/SendReportLock.h"
 #include "db/TsqlDialect.h"
 #include "platform/Error.h"
+#include "platform/FileLock.h"
 
 namespace velmora::db {
 
@@ -103,6 +105,26 @@ private:
     sqlite3_stmt* s_;
 };
 
+bool EqualsNoCase(const char* a, const char* b) {
+    if (!a || !b) return false;
+    for (; *a && *b; ++a, ++b)
+        if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b))) return false;
+    return *a == *b;
+}
+
+// Pragmas that only read about one table may take an argument; every other pragma may only be read.
+bool PragmaAllowed(const char* name, const char* argument) {
+    static const char* const kActions[] = {"wal_checkpoint", "incremental_vacuum", "optimize", "shrink_memory"};
+    for (const char* action : kActions)
+        if (EqualsNoCase(name, action)) return false;
+    if (!argument) return true;
+    static const char* const kTableReads[] = {"table_info", "table_xinfo", "index_list", "index_info", "index_xinfo",
+                                              "foreign_key_list"};
+    for (const char* read : kTableReads)
+        if (EqualsNoCase(name, read)) return true;
+    return false;
+}
+
 class SqliteBackend final : public IDbBackend {
 public:
     explicit SqliteBackend(const std::string& path);
@@ -114,8 +136,17 @@ public:
     int64_t LastIdentity() override { return sqlite3_last_insert_rowid(db_); }
     std::string KeyColumn(const std::string& table) override;
     std::vector<std::string> TableColumns(const std::string& table) override;
+    bool TryLockSendReport() override;
+    void UnlockSendReport() override { sendReportLock_.reset(); }
 
 private:
+    static int Authorize(void* self, int action, const char* a1, const char* a2, const char* database,
+                         const char* trigger);
+    int Deny(std::string why) {
+        denied_ = std::move(why);
+        return SQLITE_DENY;
+    }
+
     struct ColumnInfo {
         std::string name;
         int pk;
@@ -126,17 +157,25 @@ private:
     Value Read(sqlite3_stmt* stmt, int column, ValueKind declared) const;
     std::vector<ColumnInfo> TableInfo(const std::string& table);
     std::string SchemaText();
-    [[noreturn]] void Fail() const { throw EDatabaseError(sqlite3_errmsg(db_)); }
+    [[noreturn]] void Fail() const {
+        // A refusal of ours reads as such (SQLite reports a refused function as a plain error).
+        if (!denied_.empty())
+            throw EDatabaseError("Not allowed on this database: " + denied_);
+        throw EDatabaseError(sqlite3_errmsg(db_));
+    }
 
     static constexpr size_t kCacheCapacity = 256;
 
     sqlite3* db_ = nullptr;
+    std::string path_;
+    std::string denied_;  // why the authorizer refused the statement being prepared
+    std::unique_ptr<platform::FileLock> sendReportLock_;
     tsql::FunctionState state_;
     std::list<CachedText> cache_;  // most recently used first
     std::unordered_map<std::string_view, std::list<CachedText>::iterator> cacheIndex_;
 };
 
-SqliteBackend::SqliteBackend(const std::string& path) {
+SqliteBackend::SqliteBackend(const std::string& path) : path_(path) {
     if (path.empty()) throw EDatabaseError("Cannot open the database: no database file is named");
     // Without SQLITE_OPEN_CREATE: a mistyped path must fail instead of making an empty database.
     int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -158,7 +197,14 @@ SqliteBackend::SqliteBackend(const std::string& path) {
             }
         }
         tsql::RegisterFunctions(db_, &state_);
-        state_.collation = tsql::CollationOfSchema(SchemaText());
+    std::string SchemaText();
+        // A tenant's own statements run on this connection too: they must not reach other database files
+        // (the program database holds every tenant's password), load code or change settings that other
+        // connections or our own statements rely on.
+        sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
+        sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+        sqlite3_limit(db_, SQLITE_LIMIT_ATTACHED, 0);
+        sqlite3_set_authorizer(db_, &SqliteBackend::Authorize, this);
     } catch (...) {
         sqlite3_close_v2(db_);
         db_ = nullptr;
@@ -172,7 +218,37 @@ SqliteBackend::~SqliteBackend() {
     sqlite3_close_v2(db_);
 }
 
+int SqliteBackend::Authorize(void* self, int action, const char* a1, const char* a2, const char*, const char*) {
+    auto* backend = static_cast<SqliteBackend*>(self);
+    switch (action) {
+    case SQLITE_ATTACH:  // also VACUUM, which works through an attached copy
+        return backend->Deny("ATTACH and VACUUM may not open or create other database files");
+    case SQLITE_DETACH:
+        return backend->Deny("DETACH is not allowed");
+    case SQLITE_FUNCTION:
+        if (EqualsNoCase(a2, "load_extension")) return backend->Deny("load_extension is not allowed");
+        return SQLITE_OK;
+    case SQLITE_PRAGMA:
+        if (!PragmaAllowed(a1, a2))
+            return backend->Deny(std::string("PRAGMA ") + (a1 ? a1 : "") + " may only be read, not set or run");
+        return SQLITE_OK;
+    default:
+        return SQLITE_OK;
+    }
+}
+
+bool SqliteBackend::TryLockSendReport() {
+    if (sendReportLock_) return true;
+    const std::string file = SendReportLockFile(path_);
+    platform::FileLockAttempt attempt = platform::FileLock::TryLock(file, false);
+    if (attempt.heldElsewhere) return false;
+    if (!attempt.lock) throw EDatabaseError("The send/report lock \"" + file + "\" cannot be opened: " + attempt.error);
+    sendReportLock_ = std::move(attempt.lock);
+    return true;
+}
+
 CachedText& SqliteBackend::Prepare(const std::string& sql) {
+    denied_.clear();
     auto found = cacheIndex_.find(std::string_view(sql));
     if (found != cacheIndex_.end()) {
         auto entry = found->second;

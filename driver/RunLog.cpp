@@ -16,8 +16,19 @@ std::string TRunLog::FileBytes() const {
 
 void TRunLog::WriteTo(const std::string& path) const {
     platform::ForceDirectories(platform::ExtractFileDir(path));
-    platform::WriteFileReplacing(path, FileBytes());
+    try {
+        // Whole or not at all: a full disk must not leave an empty or half-written log.
+        platform::WriteFileAtomically(path, FileBytes());
+    } catch (...) {
+        // The last run's log must not pass for this run's: it is moved aside (a rename needs no free space).
+        const std::string aside = PreviousLogPath(path);
+        platform::DeleteFileIfExists(aside);
+        if (!platform::RenameFile(path, aside)) platform::DeleteFileIfExists(path);
+        throw;
+    }
 }
+
+std::string PreviousLogPath(const std::string& path) { return path + ".onceki"; }
 
 std::string LogFilePath() {
     // The override lets tests and the demo keep their logs apart; a scheduled run never sets it.

@@ -11,11 +11,15 @@ public:
     const std::vector<std::string>& Lines() const { return lines_; }
     // Every line followed by CR LF, in the ANSI code page, no byte-order mark.
     std::string FileBytes() const;
-    // Creates the directory when missing and replaces the file; throws EFileError on failure.
+    // Creates the directory when missing and replaces the file as a whole; throws EFileError on failure,
+    // after moving the previous run's file aside (PreviousLogPath), so it is never taken for this run's.
     void WriteTo(const std::string& path) const;
 private:
     std::vector<std::string> lines_;
 };
+
+// Where a log that could not be replaced is moved: "<path>.onceki".
+std::string PreviousLogPath(const std::string& path);
 
 // Windows: "c:\Logs\Velmora.log"; elsewhere VELMORA_LOG_FILE or "/var/log/velmora/Velmora.log".
 std::string LogFilePath();

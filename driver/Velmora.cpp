@@ -32,8 +32,18 @@ int RunVelmora() {
 
     // A scheduler may start a run while the previous one still works; two runs would send the same
     // pending rows twice. The second start does nothing at all and leaves the first run's log alone.
-    std::unique_ptr<platform::RunLock> lock = platform::RunLock::TryAcquire();
-    if (!lock) return 0;
+    platform::RunLock::Attempt lock = platform::RunLock::Acquire();
+    if (lock.heldElsewhere) return 0;
+    if (!lock.lock) {
+        // A lock that cannot be had is no proof that no other run works: nothing is done, and that is said.
+        TRunLog log;
+        log.Add("Çalışma kilidi açılamadı (" + lock.path + "): " + lock.error + "; bu çalışmada hiçbir işlem yapılmadı");
+        try {
+            log.WriteTo(LogFilePath());
+        } catch (...) {
+        }
+        return kLockFailedStatus;
+    }
 
     gateway::RegisterGatewayBinding(config::GatewayBindingFromSettings(config::SettingsFilePath()));
 

@@ -3,7 +3,10 @@
 
 namespace velmora::driver {
 
-// Performs one whole run and returns the exit status, which is 0 in every case.
+// The exit status of a run that did nothing because its run lock could not be opened or created.
+constexpr int kLockFailedStatus = 1;
+
+// Performs one whole run and returns the exit status: 0, or kLockFailedStatus.
 int RunVelmora();
 
 } // namespace velmora::driver

@@ -36,6 +36,7 @@ private:
         platform::HttpTimeouts timeouts;
         timeouts.connectSeconds = binding.connectTimeoutSeconds;
         timeouts.totalSeconds = binding.requestTimeoutSeconds;
+        timeouts.maxAnswerBytes = binding.maxAnswerBytes;
         return soap_.Call(operation, data, timeouts);
     }
 

@@ -11,6 +11,7 @@ struct GatewayBinding {
     std::string namespaceUri = "http://tellvio.com/api/4.4/";
     long connectTimeoutSeconds = 30;
     long requestTimeoutSeconds = 900;
+    size_t maxAnswerBytes = size_t{256} << 20;  // a larger answer is a transport error
 };
 void RegisterGatewayBinding(const GatewayBinding& binding);
 const GatewayBinding& CurrentGatewayBinding();

@@ -154,7 +154,11 @@ xml::XmlElement RequiredChild(const xml::XmlElement& parent, const char* name) {
     return child;
 }
 
-std::string TextValue(const xml::XmlElement& parent, const char* name) { return RequiredChild(parent, name).Text(); }
+// A value that holds markup reads as its text: one odd entry must not end the reading of the whole answer
+// and leave every row after it pending, to be sent again.
+std::string TextValue(const xml::XmlElement& parent, const char* name) {
+    return RequiredChild(parent, name).TextContent();
+}
 
 // A whole decimal number with an optional sign that fits in 32 bits; nothing else around it.
 bool TryParseInt32(std::string_view text, int32_t& out) {
@@ -172,7 +176,8 @@ bool TryParseInt32(std::string_view text, int32_t& out) {
 
 int32_t IntegerValue(const xml::XmlElement& parent, const char* name) {
     int32_t value = 0;
-    if (!TryParseInt32(TextValue(parent, name), value)) throw ReadFailure{};
+    // A number stays strict: markup inside a code or an id is no number.
+    if (!TryParseInt32(RequiredChild(parent, name).Text(), value)) throw ReadFailure{};
     return value;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 // A plain HTTP POST: libcurl on POSIX, WinInet on Windows.
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,9 @@ struct HttpTimeouts {
     long connectSeconds = 30;
     // Generous: a batch of 100,000 messages must fit in one request.
     long totalSeconds = 900;
+    // An answer larger than this is a transport error, so a runaway peer cannot exhaust the memory.
+    // Generous: the answer to a batch of 100,000 messages is some 15 MB.
+    size_t maxAnswerBytes = size_t{256} << 20;
 };
 
 struct HttpResponse {
@@ -17,7 +21,8 @@ struct HttpResponse {
     std::string body;
 };
 
-// Throws EHttpError with a clear message on a transport failure or an expired time-out.
+// Throws EHttpError with a clear message on a transport failure, an expired time-out or an answer
+// larger than timeouts.maxAnswerBytes.
 // A non-2xx status is returned, not thrown: the SOAP layer decides (a SOAP fault travels with 500).
 HttpResponse HttpPost(const std::string& url, const std::vector<std::string>& headers,
                       const std::string& body, const HttpTimeouts& timeouts);

@@ -33,11 +33,23 @@ struct ListDeleter {
     void operator()(curl_slist* l) const { curl_slist_free_all(l); }
 };
 
+struct BodySink {
+    std::string* body;
+    size_t limit;
+    bool tooLarge = false;
+};
+
 size_t CollectBody(char* data, size_t size, size_t count, void* user) {
     // No exception may cross libcurl; a short count makes curl stop with a write error.
+    auto* sink = static_cast<BodySink*>(user);
+    const size_t n = size * count;
+    if (n > sink->limit || sink->body->size() > sink->limit - n) {
+        sink->tooLarge = true;
+        return 0;
+    }
     try {
-        static_cast<std::string*>(user)->append(data, size * count);
-        return size * count;
+        sink->body->append(data, n);
+        return n;
     } catch (...) {
         return 0;
     }
@@ -136,7 +148,10 @@ HttpResponse HttpPost(const std::string& url, const std::vector<std::string>& he
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, connectSeconds);
     curl_easy_setopt(h, CURLOPT_TIMEOUT, totalSeconds);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CollectBody);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &response.body);
+    BodySink sink{&response.body, timeouts.maxAnswerBytes};
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
+    // An announced length over the limit ends the request before anything is read.
+    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(timeouts.maxAnswerBytes));
     if (overrideNoProxy) curl_easy_setopt(h, CURLOPT_NOPROXY, noProxy.c_str());
 
     CURLcode rc = curl_easy_perform(h);
@@ -150,6 +165,9 @@ HttpResponse HttpPost(const std::string& url, const std::vector<std::string>& he
         throw EHttpError("HTTP POST to " + url + " failed: the request timed out after " +
                          std::to_string(totalSeconds) + " seconds");
     }
+    if (rc == CURLE_FILESIZE_EXCEEDED || (rc == CURLE_WRITE_ERROR && sink.tooLarge))
+        throw EHttpError("HTTP POST to " + url + " failed: the answer is larger than the limit of " +
+                         std::to_string(timeouts.maxAnswerBytes) + " bytes");
     if (rc == CURLE_WRITE_ERROR)
         throw EHttpError("HTTP POST to " + url + " failed: the answer could not be stored (out of memory)");
     if (rc != CURLE_OK) throw EHttpError("HTTP POST to " + url + " failed: " + Describe(rc, errorBuffer));

@@ -232,6 +232,11 @@ HttpResponse HttpPost(const std::string& url, const std::vector<std::string>& he
         if (!InternetReadFile(request.get(), buffer, std::min<DWORD>(available, sizeof(buffer)), &read))
             fail("reading the answer", GetLastError());
         if (read == 0) break;
+        if (read > timeouts.maxAnswerBytes || response.body.size() > timeouts.maxAnswerBytes - read) {
+            deadline.Stop();
+            throw EHttpError("HTTP POST to " + url + " failed: the answer is larger than the limit of " +
+                             std::to_string(timeouts.maxAnswerBytes) + " bytes");
+        }
         response.body.append(buffer, read);
     }
     // The whole answer arrived; a deadline passing only now changes nothing.

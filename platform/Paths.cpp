@@ -1,5 +1,6 @@
 #include "platform/Paths.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -13,7 +14,10 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -122,12 +126,131 @@ bool DeleteFileIfExists(const std::string& path) {
     return fs::remove(FromUtf8(path), ec);
 }
 
+bool RenameFile(const std::string& from, const std::string& to) {
+    std::error_code ec;
+    fs::rename(FromUtf8(from), FromUtf8(to), ec);
+    return !ec;
+}
+
 void WriteFileReplacing(const std::string& path, const std::string& bytes) {
     std::ofstream out(FromUtf8(path), std::ios::binary | std::ios::trunc);
     if (!out) throw EFileError("The file \"" + path + "\" cannot be written");
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();
     if (!out) throw EFileError("The file \"" + path + "\" cannot be written");
+}
+
+bool CreateExclusiveFile(const std::string& path) {
+#ifdef _WIN32
+    HANDLE h = CreateFileW(FromUtf8(path).wstring().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) return false;
+        throw EFileError("The file \"" + path + "\" cannot be created (error " + std::to_string(code) + ")");
+    }
+    CloseHandle(h);
+    return true;
+#else
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        if (errno == EEXIST) return false;
+        throw EFileError("The file \"" + path + "\" cannot be created: " + std::strerror(errno));
+    }
+    close(fd);
+    return true;
+#endif
+}
+
+namespace {
+
+// Writes bytes into a new temporary file beside path and flushes it; returns the temporary file's name.
+std::string WriteTemporarySibling(const std::string& path, const std::string& bytes) {
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+#ifdef _WIN32
+        const std::string temp = path + "." + std::to_string(GetCurrentProcessId()) + "." + std::to_string(++counter) + ".tmp";
+        HANDLE h = CreateFileW(FromUtf8(temp).wstring().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) {
+            const DWORD code = GetLastError();
+            if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) continue;
+            throw EFileError("The file \"" + path + "\" cannot be written: no temporary file beside it (error " +
+                             std::to_string(code) + ")");
+        }
+        size_t done = 0;
+        bool ok = true;
+        while (ok && done < bytes.size()) {
+            const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
+            DWORD written = 0;
+            ok = WriteFile(h, bytes.data() + done, chunk, &written, nullptr) && written > 0;
+            done += written;
+        }
+        ok = ok && FlushFileBuffers(h);
+        CloseHandle(h);
+        if (!ok) {
+            DeleteFileW(FromUtf8(temp).wstring().c_str());
+            throw EFileError("The file \"" + path + "\" cannot be written (is the disk full?)");
+        }
+        return temp;
+#else
+        const std::string temp = path + "." + std::to_string(getpid()) + "." + std::to_string(++counter) + ".tmp";
+        int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            throw EFileError("The file \"" + path + "\" cannot be written: no temporary file beside it: " +
+                             std::strerror(errno));
+        }
+        size_t done = 0;
+        int error = 0;
+        while (done < bytes.size()) {
+            ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                error = n < 0 ? errno : ENOSPC;
+                break;
+            }
+            done += static_cast<size_t>(n);
+        }
+        // Readable like any log once in place; the writing itself happened owner-only.
+        if (!error && fchmod(fd, 0644) != 0) error = errno;
+        if (!error && fsync(fd) != 0) error = errno;
+        if (close(fd) != 0 && !error) error = errno;
+        if (error) {
+            unlink(temp.c_str());
+            throw EFileError("The file \"" + path + "\" cannot be written: " + std::strerror(error));
+        }
+        return temp;
+#endif
+    }
+    throw EFileError("The file \"" + path + "\" cannot be written: no free temporary name beside it");
+}
+
+} // namespace
+
+void WriteFileAtomically(const std::string& path, const std::string& bytes) {
+    const std::string temp = WriteTemporarySibling(path, bytes);
+#ifdef _WIN32
+    if (!MoveFileExW(FromUtf8(temp).wstring().c_str(), FromUtf8(path).wstring().c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const DWORD code = GetLastError();
+        DeleteFileW(FromUtf8(temp).wstring().c_str());
+        throw EFileError("The file \"" + path + "\" cannot be replaced (error " + std::to_string(code) + ")");
+    }
+#else
+    if (rename(temp.c_str(), path.c_str()) != 0) {
+        const int error = errno;
+        unlink(temp.c_str());
+        throw EFileError("The file \"" + path + "\" cannot be replaced: " + std::strerror(error));
+    }
+    // The rename itself reaches the disk with the folder.
+    const std::string dir = ExtractFileDir(path);
+    int dfd = open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        fsync(dfd);
+        close(dfd);
+    }
+#endif
 }
 
 std::string ReadWholeFile(const std::string& path) {

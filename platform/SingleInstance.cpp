@@ -1,12 +1,10 @@
 #include "platform/SingleInstance.h"
 
+#include "platform/Error.h"
 #include "platform/Paths.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/file.h>
+#ifndef _WIN32
+#include <pwd.h>
 #include <unistd.h>
 #endif
 
@@ -14,67 +12,55 @@ namespace velmora::platform {
 
 namespace {
 
+// The account's own state folder for the lock; throws EFileError when there is none.
+std::string PrivateLockFolder() {
 #ifdef _WIN32
-class MutexLock : public RunLock {
-public:
-    explicit MutexLock(HANDLE h) : handle_(h) {}
-    ~MutexLock() override {
-        ReleaseMutex(handle_);
-        CloseHandle(handle_);
+    // A per-user folder rather than a named mutex: a "Global\" name can be created first by any other
+    // session, and even a "Local\" one by another account in the same session, which would shut our runs
+    // out or fool the check. The profile folder admits this account, SYSTEM and administrators only.
+    std::string base = GetEnv("LOCALAPPDATA");
+    if (base.empty()) {
+        std::string profile = GetEnv("USERPROFILE");
+        if (profile.empty()) throw EFileError("the account has no profile folder (LOCALAPPDATA is not set)");
+        base = profile + "\\AppData\\Local";
     }
-private:
-    HANDLE handle_;
-};
+    return base + "\\Velmora";
 #else
-class FileLock : public RunLock {
-public:
-    explicit FileLock(int fd) : fd_(fd) {}
-    ~FileLock() override {
-        flock(fd_, LOCK_UN);
-        close(fd_);
+    std::string base = GetEnv("XDG_STATE_HOME");
+    if (base.empty() || base.front() != '/') {
+        std::string home = GetEnv("HOME");
+        if (home.empty()) {
+            if (const passwd* pw = getpwuid(geteuid())) home = pw->pw_dir ? pw->pw_dir : "";
+        }
+        if (home.empty() || home.front() != '/') throw EFileError("the account has no home folder");
+        base = home + "/.local/state";
     }
-private:
-    int fd_;
-};
+    return base + "/velmora";
 #endif
+}
 
 } // namespace
 
-std::unique_ptr<RunLock> RunLock::TryAcquire() {
-#ifdef _WIN32
-    std::wstring name = L"Global\\VelmoraRun";
-    std::string other = GetEnv("VELMORA_LOCK_FILE");
-    if (!other.empty()) {
-        // A backslash would be read as a namespace separator in a mutex name.
-        name += L"-";
-        for (char c : other) name += c == '\\' ? L'/' : static_cast<wchar_t>(static_cast<unsigned char>(c));
-    }
-    // The mutex lives while a run holds a handle to it, so "already exists" means a run is active.
-    // Unlike waiting on it, this also refuses a second acquisition by the same thread.
-    HANDLE h = CreateMutexW(nullptr, TRUE, name.c_str());
-    if (!h) return nullptr;
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
-        CloseHandle(h);
-        return nullptr;
-    }
-    return std::make_unique<MutexLock>(h);
-#else
+std::string RunLockPath() {
     std::string path = GetEnv("VELMORA_LOCK_FILE");
-    if (path.empty()) {
-        try {
-            path = TempDirectory() + "velmora.lock";
-        } catch (...) {
-            path = "/tmp/velmora.lock";
-        }
+    if (!path.empty()) return path;
+    return PrivateLockFolder() + PathSeparator() + "velmora.lock";
+}
+
+RunLock::Attempt RunLock::Acquire() {
+    Attempt attempt;
+    try {
+        attempt.path = RunLockPath();
+        if (GetEnv("VELMORA_LOCK_FILE").empty()) EnsurePrivateDirectory(ExtractFileDir(attempt.path));
+    } catch (const std::exception& e) {
+        attempt.error = e.what();
+        return attempt;
     }
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return nullptr;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        close(fd);
-        return nullptr;
-    }
-    return std::make_unique<FileLock>(fd);
-#endif
+    FileLockAttempt file = FileLock::TryLock(attempt.path, true);
+    attempt.heldElsewhere = file.heldElsewhere;
+    attempt.error = file.error;
+    if (file.lock) attempt.lock = std::make_unique<RunLock>(std::move(file.lock));
+    return attempt;
 }
 
 } // namespace velmora::platform

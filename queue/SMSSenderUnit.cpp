@@ -21,15 +21,45 @@ bool ParseExternalId(const std::string& text, int64_t& id) {
     return !text.empty() && r.ec == std::errc() && r.ptr == text.data() + text.size();
 }
 
-// XML 1.0 cannot carry most control characters, not even as references; a stored text holding one would
-// make the gateway refuse the whole batch in every run from then on. They are left out of what is sent.
+// Length of the UTF-8 sequence starting at s[i] when it is well formed and names a character XML 1.0
+// can carry (tab, LF, CR, U+0020..U+D7FF, U+E000..U+FFFD, U+10000..U+10FFFF); 0 otherwise.
+size_t XmlCharLength(const std::string& s, size_t i) {
+    const unsigned char b0 = static_cast<unsigned char>(s[i]);
+    if (b0 < 0x80) return (b0 >= 0x20 || b0 == '\t' || b0 == '\n' || b0 == '\r') ? 1 : 0;
+    size_t len = 0;
+    char32_t cp = 0;
+    if (b0 >= 0xC2 && b0 <= 0xDF) len = 2, cp = b0 & 0x1F;
+    else if (b0 >= 0xE0 && b0 <= 0xEF) len = 3, cp = b0 & 0x0F;
+    else if (b0 >= 0xF0 && b0 <= 0xF4) len = 4, cp = b0 & 0x07;
+    else return 0;
+    if (i + len > s.size()) return 0;
+    for (size_t k = 1; k < len; ++k) {
+        const unsigned char b = static_cast<unsigned char>(s[i + k]);
+        if ((b & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    const bool shortest = (len == 3 && cp >= 0x800) || (len == 4 && cp >= 0x10000) || len == 2;
+    if (!shortest || cp > 0x10FFFF) return 0;
+    if ((cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE || cp == 0xFFFF) return 0;
+    return len;
+}
+
+} // namespace
+
+// XML 1.0 cannot carry most control characters, U+FFFE, U+FFFF or broken UTF-8, not even as references;
+// a stored text holding one would make the gateway refuse the whole batch in every run from then on.
+// They are left out of what is sent.
 std::string SendableText(const std::string& text) {
     std::string out;
     out.reserve(text.size());
-    for (char c : text) {
-        unsigned char u = static_cast<unsigned char>(c);
-        if (u < 0x20 && c != '\t' && c != '\n' && c != '\r') continue;
-        out += c;
+    for (size_t i = 0; i < text.size();) {
+        const size_t len = XmlCharLength(text, i);
+        if (len == 0) {
+            ++i;
+            continue;
+        }
+        out.append(text, i, len);
+        i += len;
     }
     return out;
 }

@@ -81,4 +81,8 @@ private:
 // The Turkish description written to "aciklama" for a delivery status code (letter case ignored).
 std::string DeliveryStatusText(const std::string& code);
 
+// The text with everything XML 1.0 cannot carry left out: control characters other than tab, LF and CR,
+// U+FFFE, U+FFFF, surrogates and bytes that are not UTF-8.
+std::string SendableText(const std::string& text);
+
 } // namespace velmora::queue

@@ -10,6 +10,7 @@
 #include <process.h>
 #include <windows.h>
 #else
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -145,6 +146,42 @@ int RunProgram(const std::string& program, const std::vector<std::pair<std::stri
     if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
     return WEXITSTATUS(status);
 #endif
+}
+
+intptr_t StartProgram(const std::string& program, const std::vector<std::pair<std::string, std::string>>& env) {
+#ifdef _WIN32
+    std::vector<std::unique_ptr<ScopedEnv>> scoped;
+    for (const auto& [name, value] : env) scoped.push_back(std::make_unique<ScopedEnv>(name.c_str(), value));
+    return _spawnl(_P_NOWAIT, program.c_str(), program.c_str(), nullptr);
+#else
+    // The child changes its own environment: the parent's stays as it is for the other program.
+    pid_t pid = fork();
+    if (pid == 0) {
+        for (const auto& [name, value] : env) {
+            if (value.empty()) unsetenv(name.c_str());
+            else setenv(name.c_str(), value.c_str(), 1);
+        }
+        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return pid;
+#endif
+}
+
+ProgramEnd WaitProgram(intptr_t started) {
+    ProgramEnd end;
+    if (started <= 0) return end;
+#ifdef _WIN32
+    int status = 0;
+    if (_cwait(&status, started, _WAIT_CHILD) != -1) end.status = status;
+#else
+    int status = 0;
+    rusage usage{};
+    const pid_t pid = static_cast<pid_t>(started);
+    if (wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status)) end.status = WEXITSTATUS(status);
+    end.maxRssKb = usage.ru_maxrss;
+#endif
+    return end;
 }
 
 void WriteSettingsFile(const std::string& settingsPath, const std::string& dbPath, const std::string& extra) {

@@ -3,6 +3,7 @@
 // a pinned clock and pinned regional formats.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,14 @@ std::string CopyProgram(const std::string& binaryRelative, const TempDir& dir);
 // Starts a program with these environment changes (an empty value removes the variable), waits for it
 // and returns its exit status, or -1 when it could not be started or did not end normally.
 int RunProgram(const std::string& program, const std::vector<std::pair<std::string, std::string>>& env);
+
+// The same without waiting, so that two runs can overlap: the started program's id, or -1.
+intptr_t StartProgram(const std::string& program, const std::vector<std::pair<std::string, std::string>>& env);
+struct ProgramEnd {
+    int status = -1;      // -1 when it did not end normally
+    long maxRssKb = 0;    // its peak memory (POSIX; 0 elsewhere)
+};
+ProgramEnd WaitProgram(intptr_t started);
 
 // A program database (from tools/schema/program.sqlite.sql) listing the given tenant database files,
 // all active, and a "Settings.xml" naming it. Returns the settings file's path.

@@ -73,6 +73,25 @@ std::string XmlElement::Text() const {
     return text;
 }
 
+std::string XmlElement::TextContent() const {
+    if (!node_) return {};
+    std::string text;
+    // Walked without recursion: an answer nested a million levels deep must not exhaust the stack.
+    const pugi::xml_node top = Node(node_);
+    pugi::xml_node n = top.first_child();
+    while (n) {
+        if (n.type() == pugi::node_pcdata || n.type() == pugi::node_cdata) text += n.value();
+        if (n.type() == pugi::node_element && n.first_child()) {
+            n = n.first_child();
+            continue;
+        }
+        while (n && n != top && !n.next_sibling()) n = n.parent();
+        if (!n || n == top) break;
+        n = n.next_sibling();
+    }
+    return text;
+}
+
 std::string XmlElement::ChildText(const std::string& name) const { return Child(name).Text(); }
 
 void XmlElement::SetText(const std::string& text) {

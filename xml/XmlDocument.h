@@ -29,6 +29,8 @@ public:
     // The text content with references resolved; empty for an empty element.
     // Throws EXmlError when the element holds child elements instead of text.
     std::string Text() const;
+    // Every text below the element, child elements' included, in document order ("a<i>x</i>c" gives "axc").
+    std::string TextContent() const;
     // The text of the named child; empty when the child is absent.
     std::string ChildText(const std::string& name) const;
 
