@@ -68,6 +68,7 @@ gateway::GatewayBinding GatewayBindingFromSettings(const std::string& path) {
         if (!ns.empty()) binding.namespaceUri = ns;
         ReadSeconds(service, "BaglantiZamanAsimi", binding.connectTimeoutSeconds);
         ReadSeconds(service, "IstekZamanAsimi", binding.requestTimeoutSeconds);
+        binding.caFile = service.ChildText("SertifikaDosyasi");
     } catch (...) {
         // The phases report an unreadable settings file themselves.
     }
