@@ -12,4 +12,5 @@ $SUDO apt-get install -y --no-install-recommends \
   libcurl4-openssl-dev \
   unixodbc unixodbc-dev tdsodbc libsqliteodbc \
   libcpp-httplib-dev \
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev \
+  openssl dpkg-dev file systemd
