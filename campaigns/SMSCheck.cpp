@@ -60,6 +60,11 @@ void TSMSCheck::KeepTenantFailure(const std::string& message) {
 
 void TSMSCheck::ServeTenant(TDbConnection& tenant) {
     tenant.SetConnected(true);
+    GenerateForTenant(tenant);
+    tenant.SetConnected(false);
+}
+
+void TSMSCheck::GenerateForTenant(TDbConnection& tenant) {
     tenant.ExecSQL("SET DATEFORMAT dmy");
 
     CheckRetailSales(tenant);
@@ -102,7 +107,6 @@ void TSMSCheck::ServeTenant(TDbConnection& tenant) {
     CheckPrepaidOrders(tenant, platform::Now());
 
     bookkeeping.Close();
-    tenant.SetConnected(false);
 }
 
 TDateTime TSMSCheck::GetServerDateTime(TDbConnection& connection) {

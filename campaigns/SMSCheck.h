@@ -55,6 +55,11 @@ public:
     void CheckCustomQueries(db::TDbConnection& connection, TDateTime now);
     void CheckPrepaidOrders(db::TDbConnection& connection, TDateTime now);
 
+    // One tenant's whole generation on its open connection, from the date format to the prepaid orders,
+    // leaving the connection open (the status tool's preview rolls it back). Errors not caught by a
+    // campaign leave it.
+    void GenerateForTenant(db::TDbConnection& tenant);
+
     // The one way a generated message enters the queue; failures go to ExecutionResult.
     void AddToQueue(db::TDbConnection& connection, queue::TMesajGrubu group, const std::string& gsm,
                     const std::string& message, bool sendImmediately, TDateTime windowStart, TDateTime windowEnd,

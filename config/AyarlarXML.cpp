@@ -73,6 +73,7 @@ gateway::GatewayBinding GatewayBindingFromSettings(const std::string& path) {
         ReadPositiveNumber(service, "AzamiYanitBoyutu", megabytes);  // a whole number of MB (1 MB = 1,048,576 bytes)
         constexpr long kMaxMegabytes = 2047;
         if (megabytes > 0) binding.maxAnswerBytes = static_cast<size_t>(std::min(megabytes, kMaxMegabytes)) << 20;
+        binding.caFile = service.ChildText("SertifikaDosyasi");
     } catch (...) {
         // The phases report an unreadable settings file themselves.
     }

@@ -48,7 +48,8 @@ bool ConnectProgramDatabase(db::TDbConnection& connection, std::string* message)
 // Applies the optional "SMSServisi" element over the built-in defaults:
 // <SMSServisi><Sunucu>host[:port]</Sunucu><IsimAlani>namespace URI</IsimAlani>
 // <BaglantiZamanAsimi>seconds</BaglantiZamanAsimi><IstekZamanAsimi>seconds</IstekZamanAsimi>
-// <AzamiYanitBoyutu>MB</AzamiYanitBoyutu></SMSServisi>
+// <AzamiYanitBoyutu>MB</AzamiYanitBoyutu>
+// <SertifikaDosyasi>PEM file of the certificate authorities trusted for https</SertifikaDosyasi></SMSServisi>
 // Absent or empty children keep their defaults. A settings file that cannot be read leaves the defaults.
 gateway::GatewayBinding GatewayBindingFromSettings(const std::string& path);
 

@@ -37,6 +37,7 @@ private:
         timeouts.connectSeconds = binding.connectTimeoutSeconds;
         timeouts.totalSeconds = binding.requestTimeoutSeconds;
         timeouts.maxAnswerBytes = binding.maxAnswerBytes;
+        soap_.SetTrust(platform::HttpsTrust{binding.caFile});
         return soap_.Call(operation, data, timeouts);
     }
 
@@ -59,7 +60,21 @@ void RegisterGatewayBinding(const GatewayBinding& binding) { Binding() = binding
 
 const GatewayBinding& CurrentGatewayBinding() { return Binding(); }
 
-std::string DefaultServiceAddress() { return "http://" + CurrentGatewayBinding().host + kServicePath; }
+std::string ServiceRoot(const std::string& host) {
+    for (const char* scheme : {"http://", "https://"}) {
+        const std::string prefix(scheme);
+        std::string lower = host.substr(0, prefix.size());
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (lower == prefix) {
+            std::string root = prefix + host.substr(prefix.size());
+            while (!root.empty() && root.back() == '/') root.pop_back();
+            return root;
+        }
+    }
+    return "http://" + host;
+}
+
+std::string DefaultServiceAddress() { return ServiceRoot(CurrentGatewayBinding().host) + kServicePath; }
 
 std::string DefaultServiceDescriptionAddress() { return DefaultServiceAddress() + "?WSDL"; }
 

@@ -7,11 +7,12 @@ namespace velmora::gateway {
 
 // Deployment values of the gateway; registered once at program start (see RegisterGatewayBinding).
 struct GatewayBinding {
-    std::string host = "api.tellvio.com";               // host[:port]
+    std::string host = "api.tellvio.com";               // host[:port], or http:// or https:// before it
     std::string namespaceUri = "http://tellvio.com/api/4.4/";
     long connectTimeoutSeconds = 30;
     long requestTimeoutSeconds = 900;
     size_t maxAnswerBytes = size_t{256} << 20;  // a larger answer is a transport error
+    std::string caFile;  // https: the certificate authorities to trust instead of the system's (PEM file)
 };
 void RegisterGatewayBinding(const GatewayBinding& binding);
 const GatewayBinding& CurrentGatewayBinding();
@@ -40,7 +41,9 @@ using ApiServiceSoapRef = std::shared_ptr<ApiServiceSoap>;
 ApiServiceSoapRef CreateApiServiceClient(bool useWsdl, const std::string& address = "",
                                          ApiServiceSoapRef existing = nullptr);
 
-// "http://<host>/Tellvio/4.4/API/ApiService.asmx" and the same followed by "?WSDL".
+// "http://<host>" for a bare host[:port]; a host given with its scheme ("https://host:port") keeps it.
+std::string ServiceRoot(const std::string& host);
+// "<root>/Tellvio/4.4/API/ApiService.asmx" and the same followed by "?WSDL".
 std::string DefaultServiceAddress();
 std::string DefaultServiceDescriptionAddress();
 

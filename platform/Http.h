@@ -1,5 +1,5 @@
 #pragma once
-// A plain HTTP POST: libcurl on POSIX, WinInet on Windows.
+// An HTTP or HTTPS POST: libcurl on POSIX, WinInet on Windows.
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -21,10 +21,17 @@ struct HttpResponse {
     std::string body;
 };
 
-// Throws EHttpError with a clear message on a transport failure, an expired time-out or an answer
-// larger than timeouts.maxAnswerBytes.
-// A non-2xx status is returned, not thrown: the SOAP layer decides (a SOAP fault travels with 500).
+// Whom an https:// address is trusted from. The server's certificate and name are always checked.
+struct HttpsTrust {
+    // A PEM file of the certificate authorities to trust instead of the system's; empty: the system's.
+    // libcurl only: WinInet trusts the Windows certificate store, and refuses a request that names a file.
+    std::string caFile;
+};
+
+// Throws EHttpError with a clear message on a transport failure, an untrusted certificate, an expired
+// time-out or an answer larger than timeouts.maxAnswerBytes. A non-2xx status is returned, not thrown: the
+// SOAP layer decides (a SOAP fault travels with 500).
 HttpResponse HttpPost(const std::string& url, const std::vector<std::string>& headers,
-                      const std::string& body, const HttpTimeouts& timeouts);
+                      const std::string& body, const HttpTimeouts& timeouts, const HttpsTrust& trust = {});
 
 } // namespace velmora::platform

@@ -68,7 +68,8 @@ bool HasHeader(const std::vector<std::string>& headers, const char* name) {
 }
 
 bool IsLoopbackUrl(const std::string& url) {
-    for (const char* host : {"http://127.0.0.1", "http://localhost", "http://[::1]"}) {
+    for (const char* host : {"http://127.0.0.1", "http://localhost", "http://[::1]", "https://127.0.0.1",
+                             "https://localhost", "https://[::1]"}) {
         std::string h(host);
         if (url.compare(0, h.size(), h) == 0 &&
             (url.size() == h.size() || url[h.size()] == ':' || url[h.size()] == '/' || url[h.size()] == '?'))
@@ -93,6 +94,10 @@ std::string Describe(CURLcode rc, const char* errorBuffer) {
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
     case CURLE_PARTIAL_FILE: return "the connection was dropped (" + detail + ")";
+    case CURLE_PEER_FAILED_VERIFICATION:
+        return "the server's certificate is not trusted or does not name this host (" + detail + ")";
+    case CURLE_SSL_CACERT_BADFILE: return "the trusted certificate file could not be read (" + detail + ")";
+    case CURLE_SSL_CONNECT_ERROR: return "the secure connection could not be made (" + detail + ")";
     case CURLE_URL_MALFORMAT:
     case CURLE_UNSUPPORTED_PROTOCOL: return "the address is not a valid HTTP address (" + detail + ")";
     default: return detail;
@@ -102,7 +107,7 @@ std::string Describe(CURLcode rc, const char* errorBuffer) {
 } // namespace
 
 HttpResponse HttpPost(const std::string& url, const std::vector<std::string>& headers,
-                      const std::string& body, const HttpTimeouts& timeouts) {
+                      const std::string& body, const HttpTimeouts& timeouts, const HttpsTrust& trust) {
     if (url.empty()) throw EHttpError("HTTP POST failed: the address is empty");
     for (const std::string& h : headers) {
         // A line break in a header would let a value smuggle in further headers.
@@ -153,6 +158,10 @@ HttpResponse HttpPost(const std::string& url, const std::vector<std::string>& he
     // An announced length over the limit ends the request before anything is read.
     curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(timeouts.maxAnswerBytes));
     if (overrideNoProxy) curl_easy_setopt(h, CURLOPT_NOPROXY, noProxy.c_str());
+    // Certificate and host name are checked whatever the environment says; a file names whom to trust.
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!trust.caFile.empty()) curl_easy_setopt(h, CURLOPT_CAINFO, trust.caFile.c_str());
 
     CURLcode rc = curl_easy_perform(h);
     if (rc == CURLE_OPERATION_TIMEDOUT) {

@@ -118,6 +118,12 @@ std::string SystemText(DWORD code) {
     case ERROR_INTERNET_CONNECTION_ABORTED:
     case ERROR_INTERNET_CONNECTION_RESET: what = "the connection was dropped"; break;
     case ERROR_HTTP_INVALID_SERVER_RESPONSE: what = "the server closed the connection without an answer"; break;
+    case ERROR_INTERNET_INVALID_CA:
+    case ERROR_INTERNET_SEC_CERT_ERRORS:
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+    case ERROR_INTERNET_SEC_INVALID_CERT: what = "the server's certificate is not trusted"; break;
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID: what = "the server's certificate does not name this host"; break;
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID: what = "the server's certificate has expired or is not yet valid"; break;
     default: what = std::string(step) + " failed"; break;
     }
     throw EHttpError("HTTP POST to " + url + " failed: " + what + ": " + SystemText(code));
@@ -134,8 +140,12 @@ void SetTimeout(HINTERNET h, DWORD option, long seconds) {
 } // namespace
 
 HttpResponse HttpPost(const std::string& url, const std::vector<std::string>& headers,
-                      const std::string& body, const HttpTimeouts& timeouts) {
+                      const std::string& body, const HttpTimeouts& timeouts, const HttpsTrust& trust) {
     if (url.empty()) throw EHttpError("HTTP POST failed: the address is empty");
+    // WinInet checks certificates against the Windows store only; a file it cannot use must not look trusted.
+    if (!trust.caFile.empty())
+        throw EHttpError("HTTP POST to " + url + " refused: a trusted certificate file (" + trust.caFile +
+                         ") is not used on Windows; import the certificate into the Windows certificate store");
     if (body.size() > std::numeric_limits<DWORD>::max())
         throw EHttpError("HTTP POST to " + url + " refused: the request body is larger than 4 GB");
 
@@ -185,6 +195,7 @@ HttpResponse HttpPost(const std::string& url, const std::vector<std::string>& he
 
     DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI |
                   INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_PRAGMA_NOCACHE;
+    // TLS with the store's certificate checks: no INTERNET_FLAG_IGNORE_CERT_* flag is ever set.
     if (secure) flags |= INTERNET_FLAG_SECURE;
     InetHandle request(HttpOpenRequestW(connection.get(), L"POST", object.c_str(), nullptr, nullptr, nullptr, flags, 0));
     if (!request) Fail(url, "opening the request", GetLastError(), timeouts.connectSeconds);

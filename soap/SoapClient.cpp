@@ -157,7 +157,7 @@ std::string SoapClient::Call(const std::string& operation, const std::string& da
     {
         // The envelope is released before the answer is parsed: a large batch is held once, not twice.
         const std::string envelope = BuildEnvelope(namespaceUri_, operation, data);
-        response = platform::HttpPost(endpoint_, headers, envelope, timeouts);
+        response = platform::HttpPost(endpoint_, headers, envelope, timeouts, trust_);
     }
     return ReadAnswer(response, operation, endpoint_);
 }

@@ -14,6 +14,8 @@ public:
     const std::string& Endpoint() const { return endpoint_; }
     void SetEndpoint(std::string endpoint) { endpoint_ = std::move(endpoint); }
     const std::string& NamespaceUri() const { return namespaceUri_; }
+    // Whom an https:// endpoint is trusted from (default: the system's certificate authorities).
+    void SetTrust(platform::HttpsTrust trust) { trust_ = std::move(trust); }
 
     // Posts one call and returns the text of the "<operation>Result" element (empty when the gateway left it
     // out). Throws EHttpError on a transport failure, an expired time-out or a non-2xx status without a
@@ -24,6 +26,7 @@ public:
 private:
     std::string endpoint_;
     std::string namespaceUri_;
+    platform::HttpsTrust trust_;
 };
 
 // The request envelope: declaration, soap12 Envelope and Body, the operation element in the service

@@ -54,11 +54,16 @@ fi
   VALUES ('$TENANT_SERVER', '$DBUSER', '$DBPASSWORD', 'DemoMagaza', 1);"
 
 # The gateway simulator, on a free loopback port; it ends by itself after two minutes at the latest.
-"$BUILD/tools/velmora-gatewaysim" --port 0 --account demo:secret --seconds 120 \
-  --send-decision '05329999999:-4:Numara kara listede' > "$DEMO/simulator.out" 2>&1 &
-PIDS+=($!)
-HOST=$(listening "$DEMO/simulator.out")
-[ -n "$HOST" ] || { echo "the gateway simulator did not start:"; cat "$DEMO/simulator.out"; exit 1; }
+# Arguments are added to its command line (a second one answers reports with "PND").
+start_simulator() {
+  local out="$DEMO/simulator$((${#PIDS[@]} + 1)).out"
+  "$BUILD/tools/velmora-gatewaysim" --port 0 --account demo:secret --seconds 120 \
+    --send-decision '05329999999:-4:Numara kara listede' "$@" > "$out" 2>&1 &
+  PIDS+=($!)
+  HOST=$(listening "$out")
+  [ -n "$HOST" ] || { echo "the gateway simulator did not start:"; cat "$out"; exit 1; }
+}
+start_simulator
 
 # The program with Settings.xml beside it, as it is deployed.
 mkdir -p "$DEMO/bin"
@@ -79,18 +84,61 @@ cat > "$DEMO/bin/Settings.xml" <<XML
 </Ayarlar>
 XML
 
-if [ "$SQLSERVER" = 1 ]; then
-  echo "Run of $DAY 10:00 against the gateway simulator at $HOST, databases through the SQL Server simulator at $DBSERVER"
-else
-  echo "Run of $DAY 10:00 against the gateway simulator at $HOST"
-fi
-VELMORA_NOW="$DAY 10:00:00" VELMORA_LOG_FILE="$DEMO/Velmora.log" VELMORA_LOCK_FILE="$DEMO/velmora.lock" \
-  "$DEMO/bin/velmora"
-echo "exit status: $?"
-echo
-echo "Run log: $DEMO/Velmora.log (Windows-1254, CRLF):"
-iconv -f WINDOWS-1254 -t UTF-8 "$DEMO/Velmora.log" | sed 's/\r$//; s/^/  | /'
+# One run at the given time of the demo day, then its log: an empty line means nothing failed.
+run_at() {
+  if [ "$SQLSERVER" = 1 ]; then
+    echo "Run of $DAY $1 against the gateway simulator at $HOST, databases through the SQL Server simulator at $DBSERVER"
+  else
+    echo "Run of $DAY $1 against the gateway simulator at $HOST"
+  fi
+  VELMORA_NOW="$DAY $1" VELMORA_LOG_FILE="$DEMO/Velmora.log" VELMORA_LOCK_FILE="$DEMO/velmora.lock" \
+    "$DEMO/bin/velmora"
+  echo "exit status: $? (always 0: the run log and the queue tell how it went)"
+  echo "Run log: $DEMO/Velmora.log (Windows-1254, CRLF):"
+  iconv -f WINDOWS-1254 -t UTF-8 "$DEMO/Velmora.log" | sed 's/\r$//; s/^/  | /'
+  if [ "$(tr -d '\r\n' < "$DEMO/Velmora.log")" = "" ]; then
+    echo "  (one empty line: the generation phase and every tenant's sending and reporting went without failure)"
+  fi
+}
+
+# One statement on the tenant file; --no-header leaves out the line of column names.
+tenant_sql() {
+  if [ "$1" = --no-header ]; then "$SQLITE" --no-header "$DEMO/tenant.db" "$2"; else "$SQLITE" "$DEMO/tenant.db" "$1"; fi
+}
+
+# The queue per state, as velmora-status also shows it.
+state_counts() {
+  echo "Queue rows per state:"
+  tenant_sql --no-header "SELECT '  durum ' || durum || ' (' || CASE durum WHEN 0 THEN 'pending'
+    WHEN 1 THEN 'sent, awaiting its report' WHEN 2 THEN 'refused' WHEN 3 THEN 'report received' END || '): ' || COUNT(*)
+    FROM tbNuvoListe GROUP BY durum ORDER BY durum;"
+}
+
+run_at 10:00:00
 echo
 echo "Queue rows in $DEMO/tenant.db (durum: 0 pending, 1 sent, 2 refused, 3 report received):"
-"$SQLITE" "$DEMO/tenant.db" \
+tenant_sql \
   "SELECT id, mesaj_grubu AS grup, gsm, durum, rapor_id, aciklama, mesaj FROM tbNuvoListe ORDER BY id;"
+state_counts
+
+echo
+echo "==== A second run the same day, at 10:30: the daily campaigns ran at 10:00 (tbNuvoSonKontrol), the"
+echo "==== purchases and the prepaid order are recorded, no summary or custom query is due: nothing is repeated."
+before=$(tenant_sql --no-header "SELECT COUNT(*) FROM tbNuvoListe;")
+run_at 10:30:00
+echo "Queue rows: $before before the run, $(tenant_sql --no-header "SELECT COUNT(*) FROM tbNuvoListe;") after it."
+
+echo
+echo "==== A gateway whose delivery report is not formed yet: it answers \"PND\" for the message added now."
+tenant_sql "INSERT INTO tbNuvoListe (mesaj_grubu, gsm, mesaj, durum, hemen_gonder, sms_sayisi, kayit_tarihi)
+  VALUES (1, '05321112233', 'Raporu henüz oluşmamış bir mesaj.', 0, 1, 1, '$DAY 10:40:00.000');"
+start_simulator --default-status PND
+sed -i "s|<Sunucu>[0-9.:]*</Sunucu>|<Sunucu>$HOST</Sunucu>|" "$DEMO/bin/Settings.xml"
+run_at 10:45:00
+tenant_sql \
+  "SELECT id, mesaj_grubu AS grup, gsm, durum, rapor_id, aciklama FROM tbNuvoListe ORDER BY id DESC LIMIT 1;"
+echo "The answer \"PND\" is recorded as state 3 with \"Henüz raporu oluşmadı.\" and is not asked about again."
+state_counts
+echo
+echo "The same per tenant, with the oldest pending row and the schedule stamps:"
+"$BUILD/driver/velmora-status" --settings "$DEMO/bin/Settings.xml" | sed 's/^/  /'

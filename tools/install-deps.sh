@@ -12,7 +12,8 @@ $SUDO apt-get install -y --no-install-recommends \
   libcurl4-openssl-dev \
   unixodbc unixodbc-dev tdsodbc libsqliteodbc \
   libcpp-httplib-dev \
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev \
+  openssl dpkg-dev file systemd
 # The SQL Server route of the tests uses the FreeTDS ODBC driver under the name "FreeTDS".
 if ! odbcinst -q -d -n FreeTDS >/dev/null 2>&1; then
   $SUDO odbcinst -i -d -f /usr/share/tdsodbc/odbcinst.ini

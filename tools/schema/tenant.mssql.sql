@@ -87,10 +87,11 @@ CREATE TABLE tbNuvoAlisVeris (
 
 -- Purchases already messaged. AlisVerisId is a character column: the program looks it up with a
 -- quoted text ('QORVANT'), which an INT column would refuse, and compares it with the integer
--- purchase ids (NOT IN), which converts the digits.
+-- purchase ids (NOT IN), which converts the digits. NOT NULL: one NULL in a NOT IN list makes the
+-- test unknown for every purchase, which would silence every after-purchase message.
 CREATE TABLE tbNuvoAlisverisGonderilen (
     id              INT IDENTITY(1,1) PRIMARY KEY,
-    AlisVerisId     VARCHAR(20) NULL
+    AlisVerisId     VARCHAR(20) NOT NULL
 );
 CREATE INDEX ixNuvoAlisverisGonderilen_AlisVerisId ON tbNuvoAlisverisGonderilen (AlisVerisId);
 

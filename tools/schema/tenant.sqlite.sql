@@ -98,10 +98,11 @@ CREATE TABLE tbNuvoAlisVeris (
 );
 
 -- Purchases already messaged. AlisVerisId is a character column: the program looks it up with a
--- quoted text ('QORVANT') and also compares it with the integer purchase ids (NOT IN).
+-- quoted text ('QORVANT') and also compares it with the integer purchase ids (NOT IN). NOT NULL:
+-- one NULL in a NOT IN list makes the test unknown for every purchase and silences them all.
 CREATE TABLE tbNuvoAlisverisGonderilen (
     id              INTEGER PRIMARY KEY AUTOINCREMENT,
-    AlisVerisId     VARCHAR(20) COLLATE Turkish_CI_AS
+    AlisVerisId     VARCHAR(20) NOT NULL COLLATE Turkish_CI_AS
 );
 CREATE INDEX ixNuvoAlisverisGonderilen_AlisVerisId ON tbNuvoAlisverisGonderilen (AlisVerisId);
 

@@ -1,6 +1,6 @@
 // velmora-sqlite: runs SQLite statements on a database file with the program's text collations
 // registered, so that the demo can create and seed files whose schema names them.
-// Usage: velmora-sqlite <database file> [statements]   (statements from standard input when absent)
+// Usage: velmora-sqlite [--no-header] <database file> [statements]   (statements from standard input when absent)
 #include <sqlite3.h>
 
 #include <cstdio>
@@ -28,8 +28,14 @@ int PrintRow(void* headerDone, int columns, char** values, char** names) {
 } // namespace
 
 int main(int argc, char** argv) {
+    bool headerDone = false;  // true from the start: no line of column names
+    if (argc > 1 && std::string(argv[1]) == "--no-header") {
+        headerDone = true;
+        --argc;
+        ++argv;
+    }
     if (argc < 2 || argc > 3) {
-        std::fprintf(stderr, "usage: velmora-sqlite <database file> [statements]\n");
+        std::fprintf(stderr, "usage: velmora-sqlite [--no-header] <database file> [statements]\n");
         return 2;
     }
     const std::string sql = argc == 3 ? std::string(argv[2])
@@ -41,7 +47,6 @@ int main(int argc, char** argv) {
         sqlite3_close(db);
         return 1;
     }
-    bool headerDone = false;
     char* err = nullptr;
     const int rc = sqlite3_exec(db, sql.c_str(), PrintRow, &headerDone, &err);
     if (rc != SQLITE_OK) std::fprintf(stderr, "velmora-sqlite: %s\n", err ? err : sqlite3_errmsg(db));
