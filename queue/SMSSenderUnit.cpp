@@ -64,6 +64,8 @@ std::string SendableText(const std::string& text) {
     return out;
 }
 
+namespace {
+
 // The ids of the rows a batch holds: answer entries naming any other id are skipped.
 std::unordered_set<int64_t> BatchIds(const gateway::TTargetSMSList& targets) {
     std::unordered_set<int64_t> ids;

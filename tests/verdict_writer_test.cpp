@@ -37,6 +37,8 @@ public:
     int64_t LastIdentity() override { return inner_->LastIdentity(); }
     std::string KeyColumn(const std::string& t) override { return inner_->KeyColumn(t); }
     std::vector<std::string> TableColumns(const std::string& t) override { return inner_->TableColumns(t); }
+    bool TryLockSendReport() override { return inner_->TryLockSendReport(); }
+    void UnlockSendReport() override { inner_->UnlockSendReport(); }
 private:
     std::unique_ptr<db::IDbBackend> inner_;
     std::vector<std::string>& log_;
