@@ -197,7 +197,7 @@ SqliteBackend::SqliteBackend(const std::string& path) : path_(path) {
             }
         }
         tsql::RegisterFunctions(db_, &state_);
-    std::string SchemaText();
+        state_.collation = tsql::CollationOfSchema(SchemaText());
         // A tenant's own statements run on this connection too: they must not reach other database files
         // (the program database holds every tenant's password), load code or change settings that other
         // connections or our own statements rely on.

@@ -43,9 +43,12 @@ std::vector<size_t> MatchParentheses(const Tokens& t) {
     return match;
 }
 
+// Definitions, and the embedded database's own PRAGMA reads, whose literals name things and are
+// compared with nothing.
 bool IsDefinitionStatement(const Tokens& t) {
     const size_t i = NextSignificant(t, 0, t.size());
-    return i < t.size() && (IsWord(t[i], "CREATE") || IsWord(t[i], "ALTER") || IsWord(t[i], "DROP"));
+    return i < t.size() && (IsWord(t[i], "CREATE") || IsWord(t[i], "ALTER") || IsWord(t[i], "DROP") ||
+                            IsWord(t[i], "PRAGMA"));
 }
 
 // ---------------------------------------------------------------------------------------------

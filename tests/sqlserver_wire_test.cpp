@@ -565,7 +565,8 @@ std::vector<QueueRow> Queue(const std::string& sqlitePath) {
 std::string SeededTenant(const test::TempDir& dir, const std::string& name, const std::string& day) {
     std::string path = dir.File(name);
     test::CreateSqliteDatabase(path, "tools/schema/tenant.sqlite.sql");
-    std::string command = "bash '" + test::SourcePath("tools/demo/tenant-seed.sh") + "' " + day + " | sqlite3 '" + path + "'";
+    std::string command = "bash '" + test::SourcePath("tools/demo/tenant-seed.sh") + "' " + day + " | '" +
+                          test::BinaryPath("tools/velmora-sqlite") + "' '" + path + "'";
     if (std::system(command.c_str()) != 0) throw std::runtime_error("seeding failed: " + command);
     return path;
 }
@@ -573,7 +574,7 @@ std::string SeededTenant(const test::TempDir& dir, const std::string& name, cons
 // The same generation and send/report phases on the embedded route and over the wire give the same rows.
 TEST(WireProgram, GenerationAndSendReportGiveTheSameRowsAsTheEmbeddedRoute) {
 #ifdef _WIN32
-    GTEST_SKIP() << "the demo's seed script needs bash and the sqlite3 shell";
+    GTEST_SKIP() << "the demo's seed script needs bash";
 #endif
     const std::string day = "2026-03-21";
     test::TempDir dir;
