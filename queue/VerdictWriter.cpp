@@ -2,7 +2,6 @@
 #include "queue/VerdictWriter.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "platform/Error.h"
 
@@ -94,7 +93,8 @@ void Run(db::TDbConnection& connection, const TVerdictStatement& st) {
 
 bool IsDatabaseUnwritable(const std::string& message) {
     std::string m = message;
-    for (char& c : m) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : m)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');  // ASCII only: server texts, any locale
     static const char* const kMarks[] = {
         // embedded database
         "database is locked", "table is locked", "schema is locked", "disk is full", "readonly database",

@@ -65,9 +65,9 @@ TEST_P(FaultTable, EveryRowReachesTheGatewayExactlyOnceOverTwoRuns) {
 #ifdef _WIN32
     GTEST_SKIP() << "kills and mounts are POSIX here";
 #endif
+    std::unique_ptr<test::TempDir> mountDir;  // outlives the mount in scene
     Scene scene;
     std::string tenantPath;
-    std::unique_ptr<test::TempDir> mountDir;
     if (f.onMount) {
         mountDir = std::make_unique<test::TempDir>();
         scene.mount = std::make_unique<TmpfsMount>(mountDir->File("disk"), 1024);

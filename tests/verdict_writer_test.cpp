@@ -241,6 +241,28 @@ TEST(VerdictText, FitsTheColumnInUtf16Units) {
     for (const auto& c : cases) EXPECT_EQ(queue::FitAciklama(c.text, c.units), c.fitted) << c.text.size();
 }
 
+// A database that cannot be written stops the writing (the rest waits in the journal); a refusal of one
+// row's values must not, or that row would hold the tenant's journal for ever.
+TEST(VerdictFailure, TellsAnUnwritableDatabaseFromARefusedRow) {
+    const std::pair<const char*, bool> cases[] = {
+        {"database is locked", true},
+        {"database or disk is full", true},
+        {"attempt to write a readonly database", true},
+        {"disk I/O error", true},
+        {"The database connection is not open", true},
+        {"Lock request time out period exceeded.", true},
+        {"The transaction log for database 'Kiraci' is full due to 'LOG_BACKUP'.", true},
+        {"Failed to update database \"Kiraci\" because the database is read-only.", true},
+        {"[Microsoft][ODBC SQL Server Driver]Query timeout expired", true},
+        {"[Microsoft][ODBC SQL Server Driver][DBNETLIB]General network error. Check your network documentation.", true},
+        {"aciklama is too long", false},
+        {"String or binary data would be truncated.", false},
+        {"The UPDATE statement conflicted with the CHECK constraint \"ck_durum\".", false},
+        {"row 5 stays", false},
+    };
+    for (const auto& [message, unwritable] : cases) EXPECT_EQ(queue::IsDatabaseUnwritable(message), unwritable) << message;
+}
+
 TEST(VerdictCollector, TheLaterEntryOfARowStandsInThePlaceOfTheFirst) {
     queue::TVerdictCollector c(TVerdictKind::Send);
     EXPECT_EQ(c.Add(Sent(5, 1, "a")), 0u);
