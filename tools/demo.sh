@@ -93,7 +93,7 @@ run_at() {
   fi
   VELMORA_NOW="$DAY $1" VELMORA_LOG_FILE="$DEMO/Velmora.log" VELMORA_LOCK_FILE="$DEMO/velmora.lock" \
     "$DEMO/bin/velmora"
-  echo "exit status: $? (always 0: the run log and the queue tell how it went)"
+  echo "exit status: $? (the run log and the queue tell how it went)"
   echo "Run log: $DEMO/Velmora.log (Windows-1254, CRLF):"
   iconv -f WINDOWS-1254 -t UTF-8 "$DEMO/Velmora.log" | sed 's/\r$//; s/^/  | /'
   if [ "$(tr -d '\r\n' < "$DEMO/Velmora.log")" = "" ]; then
