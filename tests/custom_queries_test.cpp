@@ -359,6 +359,47 @@ TEST_F(CustomQueriesTest, AUtf16DefinitionIsRead) {
     EXPECT_EQ(Statement(1), "SELECT 'Ş'");
 }
 
+TEST_F(CustomQueriesTest, ATextTypedXmlColumnGivesTheStoredDefinitionWhateverItsDeclaration) {
+    // A text column hands over the document's characters, not its bytes; the declaration inside still
+    // names an encoding, which the temporary file must then really have.
+    const std::string body = "<OzelSorgu><Sorgu>SELECT 'İstanbul' AS il, 'Şükrü Işıl' AS ad WHERE kod = :kod</Sorgu>" +
+                             Parametre("kod", "'ĞÜŞİÖÇ ğüşıöç €'") + "</OzelSorgu>";
+    const std::string expected = "SELECT 'İstanbul' AS il, 'Şükrü Işıl' AS ad WHERE kod = 'ĞÜŞİÖÇ ğüşıöç €'";
+    const std::vector<std::string> declarations = {
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>",
+        "<?xml version=\"1.0\" encoding=\"windows-1254\"?>",
+        "<?xml version=\"1.0\" encoding=\"UTF-16\"?>",
+        "<?xml version='1.0' encoding='ISO-8859-9'?>",
+        "<?xml version=\"1.0\"?>",
+        "",
+    };
+    const std::vector<std::string> columnTypes = {"TEXT", "NVARCHAR(4000)", "VARCHAR(8000)", "NTEXT"};
+    for (bool odbc : {false, true}) {
+        db::TDbConnection odbcConnection;
+        if (odbc) odbcConnection.AttachBackend(db::OpenOdbcBackend(test::SqliteOdbcConnectionString(path_)));
+        db::TDbConnection& connection = odbc ? odbcConnection : tenant_;
+        for (const std::string& type : columnTypes) {
+            Sql("DROP TABLE tbNuvoSorguListesi;\nCREATE TABLE tbNuvoSorguListesi (id INTEGER PRIMARY KEY, "
+                "otomatik_calistir INT, saat DATETIME, son_gonderme_tarihi DATETIME, xml " + type +
+                ", mesaj TEXT, cep_telefonu_alani VARCHAR(128));");
+            int id = 0;
+            for (const std::string& declaration : declarations) {
+                SCOPED_TRACE((odbc ? "ODBC, " : "embedded, ") + type + ", '" + declaration + "'");
+                AddQuery(++id, SqlText(declaration + body));
+                db::TDbQuery q(&connection);
+                q.SetSQL("SELECT * FROM tbNuvoSorguListesi WHERE id = " + std::to_string(id));
+                q.Open();
+                ASSERT_EQ(q.FieldByName("xml").AsVariant().kind, db::ValueKind::Text);
+                try {
+                    EXPECT_EQ(campaigns::LoadCustomQueryDefinition(q), expected);
+                } catch (const std::exception& e) {
+                    ADD_FAILURE() << e.what();
+                }
+            }
+        }
+    }
+}
+
 TEST_F(CustomQueriesTest, UnreadableDefinitionsAreRejectedWithTheirReason) {
     struct Case {
         const char* why;
