@@ -28,6 +28,18 @@ std::string QuoteOdbcValue(const std::string& value) {
     return out;
 }
 
+std::string QuoteFreeTdsValue(const std::string& value) {
+    bool needsBraces = value.find_first_of(";{}") != std::string::npos ||
+                       (!value.empty() && (IsBlank(value.front()) || IsBlank(value.back())));
+    if (!needsBraces) return value;
+    // FreeTDS ends a braced value at the first '}' followed by ';' or by the end of the text and
+    // keeps doubled braces doubled, so a value is braced as written; one holding "};" cannot be
+    // carried at all.
+    if (value.find("};") != std::string::npos)
+        throw EDatabaseError("The FreeTDS driver cannot be given a user name, password or database name containing \"};\"");
+    return "{" + value + "}";
+}
+
 SqlServerAddress ParseSqlServerAddress(const std::string& server) {
     std::string s = Trim(server);
     if (s.size() >= 4 && EqualsNoCase(s.substr(0, 4), "tcp:")) s = Trim(s.substr(4));
@@ -59,8 +71,9 @@ std::string BuildSqlServerConnectionString(const ConnectParams& params, OdbcDriv
         if (c == '}') driver += '}';
     }
     driver += '}';
-    std::string login = ";DATABASE=" + QuoteOdbcValue(params.database) + ";UID=" + QuoteOdbcValue(params.username) +
-                        ";PWD=" + QuoteOdbcValue(params.password);
+    auto quote = family == OdbcDriverFamily::FreeTds ? QuoteFreeTdsValue : QuoteOdbcValue;
+    std::string login = ";DATABASE=" + quote(params.database) + ";UID=" + quote(params.username) +
+                        ";PWD=" + quote(params.password);
     if (family == OdbcDriverFamily::Microsoft) {
         // Microsoft's drivers read "host\instance" and "host,port" themselves.
         return "DRIVER=" + driver + ";SERVER=" + QuoteOdbcValue(Trim(params.server)) + login;
@@ -69,9 +82,9 @@ std::string BuildSqlServerConnectionString(const ConnectParams& params, OdbcDriv
     std::string host = a.host;
     if (host == "." || EqualsNoCase(host, "(local)")) host = "localhost";  // Windows spellings of this machine
     std::string server;
-    if (!a.port.empty()) server = "SERVER=" + QuoteOdbcValue(host) + ";PORT=" + a.port;
-    else if (!a.instance.empty()) server = "SERVER=" + QuoteOdbcValue(host + "\\" + a.instance);  // port from the browser service
-    else server = "SERVER=" + QuoteOdbcValue(host) + ";PORT=1433";
+    if (!a.port.empty()) server = "SERVER=" + QuoteFreeTdsValue(host) + ";PORT=" + a.port;
+    else if (!a.instance.empty()) server = "SERVER=" + QuoteFreeTdsValue(host + "\\" + a.instance);  // port from the browser service
+    else server = "SERVER=" + QuoteFreeTdsValue(host) + ";PORT=1433";
     return "DRIVER=" + driver + ";" + server + login + ";TDS_Version=7.4;ClientCharset=UTF-8";
 }
 

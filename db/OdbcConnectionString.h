@@ -15,6 +15,11 @@ enum class OdbcDriverFamily {
 // through this, so a ';' in one cannot add attributes of its own.
 std::string QuoteOdbcValue(const std::string& value);
 
+// The same for FreeTDS, which reads a braced value as written up to a '}' that ends the attribute:
+// the value is braced unchanged. Throws EDatabaseError for a value holding "};", which FreeTDS
+// cannot be given.
+std::string QuoteFreeTdsValue(const std::string& value);
+
 // Where a SQL Server server text ("host", "host\instance", "host,port", "tcp:host,port") points.
 struct SqlServerAddress {
     std::string host;

@@ -1,13 +1,16 @@
-// One table of behaviours of TDbConnection/TDbQuery, run on the embedded SQLite backend and on the
-// generic ODBC backend (through the SQLite ODBC driver), so both honour what the callers rely on.
+// One table of behaviours of TDbConnection/TDbQuery, run on the embedded SQLite backend, on the
+// generic ODBC backend (through the SQLite ODBC driver) and on the SQL Server route (the platform's
+// SQL Server driver talking TDS to the loopback simulator), so all honour what the callers rely on.
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <ostream>
 
 #include "db/DbConnection.h"
 #include "platform/Error.h"
 #include "tests/TestSupport.h"
+#include "tests/TestWire.h"
 
 using namespace velmora;
 using namespace velmora::db;
@@ -27,13 +30,20 @@ INSERT INTO tbOrnek (ad, sayi, tutar, tarih) VALUES ('bir', 1, 12.5, '2013-03-21
 INSERT INTO tbOrnek (ad, sayi, tutar, tarih) VALUES (NULL, NULL, NULL, NULL);
 )";
 
-enum class Backend { Sqlite, OdbcSqlite };
+enum class Backend { Sqlite, OdbcSqlite, SqlServerWire };
 
-void PrintTo(Backend b, std::ostream* os) { *os << (b == Backend::Sqlite ? "EmbeddedSqlite" : "OdbcSqliteDriver"); }
-
-std::string BackendName(const testing::TestParamInfo<Backend>& info) {
-    return info.param == Backend::Sqlite ? "EmbeddedSqlite" : "OdbcSqliteDriver";
+const char* NameOf(Backend b) {
+    switch (b) {
+    case Backend::Sqlite: return "EmbeddedSqlite";
+    case Backend::OdbcSqlite: return "OdbcSqliteDriver";
+    case Backend::SqlServerWire: return "SqlServerWire";
+    }
+    return "";
 }
+
+void PrintTo(Backend b, std::ostream* os) { *os << NameOf(b); }
+
+std::string BackendName(const testing::TestParamInfo<Backend>& info) { return NameOf(info.param); }
 
 class FacadeTest : public testing::TestWithParam<Backend> {
 protected:
@@ -43,6 +53,11 @@ protected:
         if (GetParam() == Backend::Sqlite) {
             conn_.Server = "sqlite:" + path_;
             conn_.SetConnected(true);
+        } else if (GetParam() == Backend::SqlServerWire) {
+            if (test::WireRouteUnavailable()) GTEST_SKIP() << "VELMORA_ODBC_DRIVER names no SQL Server driver";
+            wire_ = std::make_unique<test::WirePeer>();
+            wire_->Aim(conn_, wire_->Serve(path_));
+            conn_.SetConnected(true);
         } else {
             conn_.AttachBackend(OpenOdbcBackend(test::SqliteOdbcConnectionString(path_)));
         }
@@ -50,6 +65,7 @@ protected:
 
     test::TempDir dir_;
     std::string path_;
+    std::unique_ptr<test::WirePeer> wire_;  // before the connection: it outlives the session
     TDbConnection conn_;
 };
 
@@ -376,9 +392,10 @@ TEST_P(KeylessFacadeTest, RowsThatCannotBeToldApartOrChangedMeanwhileAreLeftAlon
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, KeylessFacadeTest, testing::Values(Backend::Sqlite, Backend::OdbcSqlite), BackendName);
+INSTANTIATE_TEST_SUITE_P(Backends, KeylessFacadeTest,
+                         testing::Values(Backend::Sqlite, Backend::OdbcSqlite, Backend::SqlServerWire), BackendName);
 
-INSTANTIATE_TEST_SUITE_P(Backends, FacadeTest, testing::Values(Backend::Sqlite, Backend::OdbcSqlite), BackendName);
+INSTANTIATE_TEST_SUITE_P(Backends, FacadeTest, testing::Values(Backend::Sqlite, Backend::OdbcSqlite, Backend::SqlServerWire), BackendName);
 
 TEST(FacadeConnection, DisconnectingAClosedConnectionDoesNothing) {
     TDbConnection c;

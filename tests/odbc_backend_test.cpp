@@ -391,12 +391,30 @@ TEST(OdbcConnectionStringTest, BuildsTheDriversConnectionString) {
         {OdbcDriverFamily::FreeTds, "FreeTDS", {".", "Nuvo", "sa", "x;TDS_Version=4.2"},
          "DRIVER={FreeTDS};SERVER=localhost;PORT=1433;DATABASE=Nuvo;UID=sa;PWD={x;TDS_Version=4.2}" + tail},
         {OdbcDriverFamily::FreeTds, "FreeTDS", {"db", "Müşteri DB", "kullanıcı", "şifre}"},
-         "DRIVER={FreeTDS};SERVER=db;PORT=1433;DATABASE=Müşteri DB;UID=kullanıcı;PWD={şifre}}}" + tail},
+         "DRIVER={FreeTDS};SERVER=db;PORT=1433;DATABASE=Müşteri DB;UID=kullanıcı;PWD={şifre}}" + tail},
+        {OdbcDriverFamily::FreeTds, "FreeTDS", {"db", "{Nuvo}", " sa", "a}b;c}}"},
+         "DRIVER={FreeTDS};SERVER=db;PORT=1433;DATABASE={{Nuvo}};UID={ sa};PWD={a}b;c}}}" + tail},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.params.server);
         EXPECT_EQ(BuildSqlServerConnectionString(c.params, c.family, c.driver), c.expected);
     }
+}
+
+TEST(OdbcConnectionStringTest, FreeTdsRefusesValuesItCannotRead) {
+    for (const ConnectParams& p : {ConnectParams{"db", "d", "u", "a};PWD=b"}, ConnectParams{"db", "d", "u};", "p"},
+                                   ConnectParams{"db", "x};y", "u", "p"}}) {
+        SCOPED_TRACE(p.username + " " + p.password);
+        try {
+            BuildSqlServerConnectionString(p, OdbcDriverFamily::FreeTds, "FreeTDS");
+            ADD_FAILURE() << "no error";
+        } catch (const EDatabaseError& e) {
+            EXPECT_NE(std::string(e.what()).find("};"), std::string::npos) << e.what();
+        }
+    }
+    // Microsoft's drivers read doubled braces, so the same values reach them.
+    EXPECT_EQ(BuildSqlServerConnectionString({"db", "d", "u", "a};b"}, OdbcDriverFamily::Microsoft, "SQL Server"),
+              "DRIVER={SQL Server};SERVER=db;DATABASE=d;UID=u;PWD={a}};b}");
 }
 
 TEST(OdbcConnectionStringTest, RejectsServerNamesWithoutHostOrWithABadPort) {

@@ -13,3 +13,7 @@ $SUDO apt-get install -y --no-install-recommends \
   unixodbc unixodbc-dev tdsodbc libsqliteodbc \
   libcpp-httplib-dev \
   libgtest-dev libgmock-dev libbenchmark-dev
+# The SQL Server route of the tests uses the FreeTDS ODBC driver under the name "FreeTDS".
+if ! odbcinst -q -d -n FreeTDS >/dev/null 2>&1; then
+  $SUDO odbcinst -i -d -f /usr/share/tdsodbc/odbcinst.ini
+fi
