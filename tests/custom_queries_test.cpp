@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "platform/Error.h"
 #include "platform/Paths.h"
 #include "tests/TestSupport.h"
+#include "tests/TestWire.h"
 
 using namespace velmora;
 using test::DT;
@@ -359,9 +361,16 @@ TEST_F(CustomQueriesTest, AUtf16DefinitionIsRead) {
     EXPECT_EQ(Statement(1), "SELECT 'Ş'");
 }
 
-TEST_F(CustomQueriesTest, ATextTypedXmlColumnGivesTheStoredDefinitionWhateverItsDeclaration) {
-    // A text column hands over the document's characters, not its bytes; the declaration inside still
-    // names an encoding, which the temporary file must then really have.
+// A text column hands over the document's characters, not its bytes; the declaration inside still
+// names an encoding, which the temporary file must then really have.
+enum class Route { Embedded, OdbcSqlite, SqlServerWire };
+
+class TextXmlColumnTest : public CustomQueriesTest {
+protected:
+    void Check(Route route);
+};
+
+void TextXmlColumnTest::Check(Route route) {
     const std::string body = "<OzelSorgu><Sorgu>SELECT 'İstanbul' AS il, 'Şükrü Işıl' AS ad WHERE kod = :kod</Sorgu>" +
                              Parametre("kod", "'ĞÜŞİÖÇ ğüşıöç €'") + "</OzelSorgu>";
     const std::string expected = "SELECT 'İstanbul' AS il, 'Şükrü Işıl' AS ad WHERE kod = 'ĞÜŞİÖÇ ğüşıöç €'";
@@ -374,17 +383,31 @@ TEST_F(CustomQueriesTest, ATextTypedXmlColumnGivesTheStoredDefinitionWhateverIts
         "",
     };
     const std::vector<std::string> columnTypes = {"TEXT", "NVARCHAR(4000)", "VARCHAR(8000)", "NTEXT"};
-    for (bool odbc : {false, true}) {
-        db::TDbConnection odbcConnection;
-        if (odbc) odbcConnection.AttachBackend(db::OpenOdbcBackend(test::SqliteOdbcConnectionString(path_)));
-        db::TDbConnection& connection = odbc ? odbcConnection : tenant_;
+    std::unique_ptr<test::WirePeer> wire;
+    db::TDbConnection wireConnection;  // after the peer: ends before it
+    if (route == Route::SqlServerWire) {
+        if (test::WireRouteUnavailable()) GTEST_SKIP() << "VELMORA_ODBC_DRIVER names no SQL Server driver";
+        // The server converts a varchar column to Unicode from its code page (1254) on the way.
+        wire = std::make_unique<test::WirePeer>();
+        wire->Aim(wireConnection, wire->Serve(path_));
+        wireConnection.SetConnected(true);
+    }
+    const std::string routeName = route == Route::Embedded ? "embedded" : route == Route::OdbcSqlite ? "ODBC" : "wire";
+    {
         for (const std::string& type : columnTypes) {
             Sql("DROP TABLE tbNuvoSorguListesi;\nCREATE TABLE tbNuvoSorguListesi (id INTEGER PRIMARY KEY, "
                 "otomatik_calistir INT, saat DATETIME, son_gonderme_tarihi DATETIME, xml " + type +
                 ", mesaj TEXT, cep_telefonu_alani VARCHAR(128));");
+            // The SQLite driver describes a table as it was when its session met it: connected afterwards.
+            db::TDbConnection odbcConnection;
+            if (route == Route::OdbcSqlite)
+                odbcConnection.AttachBackend(db::OpenOdbcBackend(test::SqliteOdbcConnectionString(path_)));
+            db::TDbConnection& connection = route == Route::Embedded  ? tenant_
+                                            : route == Route::OdbcSqlite ? odbcConnection
+                                                                         : wireConnection;
             int id = 0;
             for (const std::string& declaration : declarations) {
-                SCOPED_TRACE((odbc ? "ODBC, " : "embedded, ") + type + ", '" + declaration + "'");
+                SCOPED_TRACE(routeName + ", " + type + ", '" + declaration + "'");
                 AddQuery(++id, SqlText(declaration + body));
                 db::TDbQuery q(&connection);
                 q.SetSQL("SELECT * FROM tbNuvoSorguListesi WHERE id = " + std::to_string(id));
@@ -399,6 +422,10 @@ TEST_F(CustomQueriesTest, ATextTypedXmlColumnGivesTheStoredDefinitionWhateverIts
         }
     }
 }
+
+TEST_F(TextXmlColumnTest, GivesTheStoredDefinitionWhateverItsDeclarationEmbeddedSqlite) { Check(Route::Embedded); }
+TEST_F(TextXmlColumnTest, GivesTheStoredDefinitionWhateverItsDeclarationOdbcSqliteDriver) { Check(Route::OdbcSqlite); }
+TEST_F(TextXmlColumnTest, GivesTheStoredDefinitionWhateverItsDeclarationSqlServerWire) { Check(Route::SqlServerWire); }
 
 TEST_F(CustomQueriesTest, UnreadableDefinitionsAreRejectedWithTheirReason) {
     struct Case {
