@@ -474,8 +474,9 @@ void TDbQuery::Post() {
 
 namespace {
 
-// One term of a row match: the column equals the value read, NULL-safe. Date-times match within a
-// millisecond either side: servers keep them coarser or finer than the milliseconds read.
+// One term of a row match: the column equals the value read, NULL-safe. Date-times match within two
+// milliseconds either side: servers keep them coarser (SQL Server's datetime in 1/300 s) or finer
+// than the milliseconds read or written.
 void AppendMatchTerm(std::string& where, std::vector<Value>& values, const ColumnDesc& column, const Value& v) {
     if (!where.empty()) where += " AND ";
     const std::string name = column.name;
@@ -487,10 +488,10 @@ void AppendMatchTerm(std::string& where, std::vector<Value>& values, const Colum
     const std::string col = cast.empty() ? name : "CAST(" + name + " AS " + cast + ")";
     const std::string mark = cast.empty() ? "?" : "CAST(? AS " + cast + ")";
     if (v.kind == ValueKind::DateTime) {
-        const double ms = 1.0 / 86400000.0;
+        const double twoMs = 2.0 / 86400000.0;
         where += "(" + col + " >= " + mark + " AND " + col + " <= " + mark + ")";
-        values.push_back(Value::DateTime(v.f - ms));
-        values.push_back(Value::DateTime(v.f + ms));
+        values.push_back(Value::DateTime(v.f - twoMs));
+        values.push_back(Value::DateTime(v.f + twoMs));
         return;
     }
     where += col + " = " + mark;
@@ -532,6 +533,9 @@ void TDbQuery::UpdateByValuesRead(const std::string& sets, std::vector<Value> va
     if (matching == 0)
         throw EDatabaseError("The row of table '" + table_ + "' (a table without identity or primary key) was not "
                              "updated: no row holds the values read any more; another session changed or deleted it");
+    if (matching == 1)
+        throw EDatabaseError("The row of table '" + table_ + "' (a table without identity or primary key) was not "
+                             "updated: another session changed the table while the row was being updated");
     throw EDatabaseError("The row of table '" + table_ + "' (a table without identity or primary key) was not "
                          "updated: " + std::to_string(matching) + " rows hold the same values and cannot be told "
                          "apart; give the table a key or make its rows differ");
