@@ -102,6 +102,7 @@ void OdbcBackend::Connect(const std::string& connectionString) {
 }
 
 void OdbcBackend::Release() {
+    prepared_.clear();  // statements go before their connection
     if (dbc_ != SQL_NULL_HDBC) {
         if (connected_) SQLDisconnect(dbc_);
         SQLFreeHandle(SQL_HANDLE_DBC, dbc_);

@@ -1,6 +1,7 @@
 #pragma once
 // The ODBC session class: one connection handle, statements run on it, catalog questions.
 #include <algorithm>
+#include <list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,7 +42,12 @@ public:
 private:
     void Connect(const std::string& connectionString);
     void Release();
-    void Run(const Statement& st, const std::string& sql, const std::vector<Value>& params, ResultData* result);
+    // Runs the text on the statement, prepared there already when prepared is set.
+    void Run(const Statement& st, const std::u16string& text, bool captureIdentity, bool prepared,
+             const std::vector<Value>& params, ResultData* result);
+    // The statement prepared for this text on this session, prepared now when it is not yet.
+    Statement& PreparedFor(const std::u16string& text);
+    void ForgetPrepared(const std::u16string& text);
     void Bind(const Statement& st, SQLUSMALLINT number, const Value& v, ParamBuffer& buf, bool prepared);
     // The rows of a catalog function's result restricted to the named table.
     std::vector<std::vector<Value>> CatalogRows(ResultData& data, const QualifiedName& name) const;
@@ -53,9 +59,17 @@ private:
     // gets through, so a table locked for the rest of the run costs one full wait per session, not one per row.
     int StatementTimeout() const { return afterTimeout_ ? 1 : options_.commandTimeoutSeconds; }
     // Notes how a statement ended for the rule above.
-    void NoteOutcome(const Statement& st, bool succeeded) { afterTimeout_ = succeeded ? false : (afterTimeout_ || st.TimedOut()); }
+    void NoteOutcome(bool succeeded, bool timedOut) { afterTimeout_ = succeeded ? false : (afterTimeout_ || timedOut); }
 
     ConnectionOptions options_;
+    // Statements with parameters, prepared once per text and run again with new values: the program
+    // posts the same insert and update texts row after row. Most recently used first.
+    struct PreparedText {
+        std::u16string text;
+        std::unique_ptr<Statement> statement;
+    };
+    std::list<PreparedText> prepared_;
+    static constexpr size_t kPreparedCapacity = 32;
     std::string database_;  // the session's database, to name it in time-out messages
     bool afterTimeout_ = false;
     SQLHENV env_ = SQL_NULL_HENV;

@@ -120,36 +120,70 @@ void OdbcBackend::Bind(const Statement& st, SQLUSMALLINT number, const Value& v,
 
 void OdbcBackend::Execute(const std::string& sql, const std::vector<Value>& params, ResultData* result) {
     if (result) *result = ResultData{};
-    Statement st(dbc_, StatementTimeout());
-    try {
-        Run(st, sql, params, result);
-    } catch (const EDatabaseError& e) {
-        NoteOutcome(st, false);
-        if (st.TimedOut() && !database_.empty()) throw EDatabaseError("Database \"" + database_ + "\": " + e.what());
-        throw;
-    } catch (...) {
-        NoteOutcome(st, false);
-        throw;
-    }
-    NoteOutcome(st, true);
-}
-
-void OdbcBackend::Run(const Statement& st, const std::string& sql, const std::vector<Value>& params, ResultData* result) {
 
     // SQL Server keeps SCOPE_IDENTITY() per scope, and a statement with parameters runs in a
     // scope of its own (sp_executesql), so a later batch would read NULL: the identity is read
     // in the same batch as the insert instead.
-    bool captureIdentity = sqlServer_ && StartsWithInsert(sql);
-    std::u16string text = platform::Utf8ToUtf16(captureIdentity ? sql + "\r\nSELECT SCOPE_IDENTITY()" : sql);
+    const bool captureIdentity = sqlServer_ && StartsWithInsert(sql);
+    const std::u16string text = platform::Utf8ToUtf16(captureIdentity ? sql + "\r\nSELECT SCOPE_IDENTITY()" : sql);
 
-    bool hasNull = std::any_of(params.begin(), params.end(), [](const Value& v) { return v.IsNull(); });
-    bool prepare = hasNull && describeParams_;
-    if (prepare) st.Check(SQLPrepareW(st.get(), W(text), static_cast<SQLINTEGER>(text.size())), "preparing the statement");
+    // Texts without parameters (session settings among them) run directly, in the session's own scope.
+    const bool reuse = !params.empty() && describeParams_;
+    std::unique_ptr<Statement> once;
+    Statement* st = nullptr;
+    if (reuse) {
+        st = &PreparedFor(text);
+        st->SetTimeout(StatementTimeout());
+    } else {
+        once = std::make_unique<Statement>(dbc_, StatementTimeout());
+        st = once.get();
+    }
+    try {
+        Run(*st, text, captureIdentity, reuse, params, result);
+    } catch (const EDatabaseError& e) {
+        const bool timedOut = st->TimedOut();
+        NoteOutcome(false, timedOut);
+        if (reuse) ForgetPrepared(text);  // a statement that failed is not trusted again
+        if (timedOut && !database_.empty()) throw EDatabaseError("Database \"" + database_ + "\": " + e.what());
+        throw;
+    } catch (...) {
+        NoteOutcome(false, false);
+        if (reuse) ForgetPrepared(text);
+        throw;
+    }
+    if (reuse) {
+        SQLFreeStmt(st->get(), SQL_CLOSE);
+        SQLFreeStmt(st->get(), SQL_RESET_PARAMS);  // the values bound live only for this run
+    }
+    NoteOutcome(true, false);
+}
 
+Statement& OdbcBackend::PreparedFor(const std::u16string& text) {
+    for (auto it = prepared_.begin(); it != prepared_.end(); ++it) {
+        if (it->text != text) continue;
+        prepared_.splice(prepared_.begin(), prepared_, it);
+        return *prepared_.front().statement;
+    }
+    auto statement = std::make_unique<Statement>(dbc_, StatementTimeout());
+    std::u16string copy = text;
+    statement->Check(SQLPrepareW(statement->get(), W(copy), static_cast<SQLINTEGER>(copy.size())),
+                     "preparing the statement");
+    prepared_.push_front({text, std::move(statement)});
+    if (prepared_.size() > kPreparedCapacity) prepared_.pop_back();
+    return *prepared_.front().statement;
+}
+
+void OdbcBackend::ForgetPrepared(const std::u16string& text) {
+    prepared_.remove_if([&](const PreparedText& p) { return p.text == text; });
+}
+
+void OdbcBackend::Run(const Statement& st, const std::u16string& constText, bool captureIdentity, bool prepared,
+                      const std::vector<Value>& params, ResultData* result) {
+    std::u16string text = constText;  // the driver takes a non-const pointer
     std::vector<ParamBuffer> buffers(params.size());  // sized once: bound addresses must not move
-    for (size_t n = 0; n < params.size(); ++n) Bind(st, static_cast<SQLUSMALLINT>(n + 1), params[n], buffers[n], prepare);
+    for (size_t n = 0; n < params.size(); ++n) Bind(st, static_cast<SQLUSMALLINT>(n + 1), params[n], buffers[n], prepared);
 
-    SQLRETURN rc = prepare ? SQLExecute(st.get()) : SQLExecDirectW(st.get(), W(text), static_cast<SQLINTEGER>(text.size()));
+    SQLRETURN rc = prepared ? SQLExecute(st.get()) : SQLExecDirectW(st.get(), W(text), static_cast<SQLINTEGER>(text.size()));
     if (rc != SQL_NO_DATA) st.Check(rc, "running the statement");
     else if (result) result->rowsAffected = 0;  // a searched change that met no row
 

@@ -148,6 +148,12 @@ Statement::Statement(SQLHDBC dbc, int timeoutSeconds) : timeoutSeconds_(timeoutS
         h_ = SQL_NULL_HSTMT;
         odbc::Fail(SQL_HANDLE_DBC, dbc, "allocating a statement");
     }
+    SetTimeout(timeoutSeconds);
+}
+
+void Statement::SetTimeout(int timeoutSeconds) {
+    timeoutSeconds_ = timeoutSeconds;
+    timedOut_ = false;
     // Drivers that cannot bound a statement answer with a warning or an error; the statement still runs.
     SQLSetStmtAttrW(h_, SQL_ATTR_QUERY_TIMEOUT,
                     reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(std::max(timeoutSeconds, 1))), 0);

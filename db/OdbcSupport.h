@@ -70,6 +70,8 @@ public:
     }
     [[noreturn]] void Fail(const char* what) const;
     bool TimedOut() const { return timedOut_; }
+    // A new query time-out for the next execution of a statement kept for reuse.
+    void SetTimeout(int timeoutSeconds);
 
 private:
     SQLHSTMT h_ = SQL_NULL_HSTMT;

@@ -234,6 +234,44 @@ TEST_F(OdbcSqliteTest, ErrorsCarryTheDriversTextAndLeaveTheSessionUsable) {
     EXPECT_EQ(Query("SELECT count(*) FROM u").rows[0][0].i, 1);
 }
 
+TEST_F(OdbcSqliteTest, ATextRunAgainTakesItsNewValuesAlsoAfterAFailedRun) {
+    // The same insert text, row after row, as the facade posts it; one run breaks a constraint.
+    Exec("CREATE TABLE r (id INTEGER PRIMARY KEY, ad TEXT NOT NULL, tutar REAL)");
+    const std::string insert = "INSERT INTO r (id, ad, tutar) VALUES (?, ?, ?)";
+    struct Case {
+        int64_t id;
+        Value ad;
+        Value tutar;
+        bool fails;
+    };
+    const std::vector<Case> cases = {
+        {1, Value::Text("bir"), Value::Float(1.5), false},
+        {2, Value::Text(kTurkish), Value::Null(), false},
+        {1, Value::Text("yinelenen"), Value::Float(9), true},  // the same id again
+        {3, Value::Null(), Value::Float(3), true},              // NOT NULL
+        {4, Value::Text("dört"), Value::Float(4.25), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.id);
+        if (c.fails) {
+            EXPECT_THROW(Exec(insert, {Value::Integer(c.id), c.ad, c.tutar}), EDatabaseError);
+        } else {
+            EXPECT_NO_THROW(Exec(insert, {Value::Integer(c.id), c.ad, c.tutar}));
+        }
+    }
+    ResultData r = Query("SELECT id, ad, tutar FROM r WHERE id >= ? ORDER BY id", {Value::Integer(1)});
+    ASSERT_EQ(r.rows.size(), 3u);
+    EXPECT_EQ(r.rows[0][1].s, "bir");
+    EXPECT_EQ(r.rows[1][1].s, kTurkish);
+    EXPECT_TRUE(r.rows[1][2].IsNull());
+    EXPECT_EQ(r.rows[2][1].s, "dört");
+    EXPECT_DOUBLE_EQ(r.rows[2][2].f, 4.25);
+    // The reading text again, with another value: a fresh result, not the previous one.
+    r = Query("SELECT id, ad, tutar FROM r WHERE id >= ? ORDER BY id", {Value::Integer(4)});
+    ASSERT_EQ(r.rows.size(), 1u);
+    EXPECT_EQ(r.rows[0][0].i, 4);
+}
+
 TEST(OdbcConnectTest, FailuresAreDatabaseErrorsWithTheDriverManagersText) {
     try {
         OpenOdbcBackend("DRIVER={NoSuchOdbcDriver};Database=x");
