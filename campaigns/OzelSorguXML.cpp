@@ -4,34 +4,12 @@
 #include <cstdint>
 
 #include "platform/Error.h"
+#include "xml/XmlEncoding.h"
 #include "platform/Paths.h"
 
 namespace velmora::campaigns {
 
 namespace {
-
-std::string LowerAscii(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-// The encoding named in the XML declaration, in small letters; empty when there is none.
-std::string DeclaredEncoding(const std::string& bytes) {
-    if (bytes.compare(0, 5, "<?xml") != 0) return {};
-    const size_t end = bytes.find("?>");
-    if (end == std::string::npos) return {};
-    const std::string decl = bytes.substr(0, end);
-    size_t pos = decl.find("encoding");
-    if (pos == std::string::npos) return {};
-    pos = decl.find('=', pos);
-    if (pos == std::string::npos) return {};
-    ++pos;
-    while (pos < decl.size() && std::isspace(static_cast<unsigned char>(decl[pos]))) ++pos;
-    if (pos >= decl.size() || (decl[pos] != '"' && decl[pos] != '\'')) return {};
-    const size_t close = decl.find(decl[pos], pos + 1);
-    if (close == std::string::npos) return {};
-    return LowerAscii(decl.substr(pos + 1, close - pos - 1));
-}
 
 void AppendUtf8(std::string& out, uint32_t cp) {
     if (cp < 0x80) {
@@ -91,7 +69,7 @@ TXMLOzelSorguType::TXMLOzelSorguType(std::shared_ptr<xml::XmlDocument> doc)
 IXMLOzelSorguType ReadCustomQueryFile(const std::string& fileName) {
     auto doc = std::make_shared<xml::XmlDocument>();
     const std::string bytes = platform::ReadWholeFile(fileName);
-    const std::string encoding = DeclaredEncoding(bytes);
+    const std::string encoding = xml::DeclaredEncoding(bytes);
     // The parser itself knows the Unicode forms and Latin-1; definitions written on Turkish machines often
     // declare a Turkish code page, whose letters it would otherwise take for broken UTF-8.
     if (encoding == "windows-1254" || encoding == "cp1254" || encoding == "iso-8859-9" || encoding == "latin5") {

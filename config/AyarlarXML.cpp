@@ -4,6 +4,7 @@
 #include <charconv>
 
 #include "platform/Error.h"
+#include "queue/SMSConstV2.h"
 #include "platform/Paths.h"
 
 namespace velmora::config {
@@ -36,6 +37,7 @@ bool ConnectProgramDatabase(db::TDbConnection& connection, std::string* message)
         connection.Password = v.Parola();
         connection.Database = v.VeriTabaniAdi();
         connection.Server = v.Sunucu();
+        connection.Options = ConnectionOptionsFromSettings(v);
         connection.SetConnected(true);
         return true;
     } catch (const std::exception& e) {
@@ -55,7 +57,27 @@ void ReadPositiveNumber(const xml::XmlElement& parent, const char* name, long& t
     if (!text.empty() && r.ec == std::errc() && r.ptr == text.data() + text.size() && value > 0) target = value;
 }
 
+void ReadDatabaseSeconds(const std::string& text, const char* name, int& target) {
+    const std::string t = queue::Trim(text);
+    if (t.empty()) return;
+    int value = 0;
+    auto r = std::from_chars(t.data(), t.data() + t.size(), value);
+    if (r.ec != std::errc() || r.ptr != t.data() + t.size() || value < 1 || value > 86400)
+        throw EConvertError(std::string("The settings file's <VeriTabani><") + name + "> holds \"" + t +
+                            "\": a whole number of seconds from 1 to 86400 is expected");
+    target = value;
+}
+
 } // namespace
+
+db::ConnectionOptions ConnectionOptionsFromSettings(const TXMLVeriTabaniType& settings) {
+    db::ConnectionOptions options;
+    ReadDatabaseSeconds(settings.BaglantiZamanAsimi(), "BaglantiZamanAsimi", options.connectTimeoutSeconds);
+    ReadDatabaseSeconds(settings.KomutZamanAsimi(), "KomutZamanAsimi", options.commandTimeoutSeconds);
+    options.odbcDriver = queue::Trim(settings.Surucu());
+    options.odbcAttributes = queue::Trim(settings.BaglantiOzellikleri());
+    return options;
+}
 
 gateway::GatewayBinding GatewayBindingFromSettings(const std::string& path) {
     gateway::GatewayBinding binding;

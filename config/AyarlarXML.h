@@ -18,6 +18,11 @@ public:
     std::string KullaniciAdi() const { return node_.ChildText("KullaniciAdi"); }
     std::string Parola() const { return node_.ChildText("Parola"); }
     std::string VeriTabaniAdi() const { return node_.ChildText("VeriTabaniAdi"); }
+    // Optional, for every connection of a run (program and tenants); empty when absent.
+    std::string Surucu() const { return node_.ChildText("Surucu"); }
+    std::string BaglantiOzellikleri() const { return node_.ChildText("BaglantiOzellikleri"); }
+    std::string BaglantiZamanAsimi() const { return node_.ChildText("BaglantiZamanAsimi"); }
+    std::string KomutZamanAsimi() const { return node_.ChildText("KomutZamanAsimi"); }
 private:
     xml::XmlElement node_;
 };
@@ -42,8 +47,14 @@ std::unique_ptr<TXMLAyarlarType> ReadSettingsFile(const std::string& path);
 std::string SettingsFilePath();
 
 // The shared steps of both phases' ConnectProgramDatabase: closes the connection, reads the settings
-// afresh and opens the program database. Returns false on any failure, with its text in *message.
+// afresh and opens the program database with the connection options, which every tenant connection
+// of the phase takes over from it (VisitActiveTenants). Returns false on any failure, with its text in *message.
 bool ConnectProgramDatabase(db::TDbConnection& connection, std::string* message);
+
+// The connection options from the optional children of "VeriTabani": <Surucu> (ODBC driver name),
+// <BaglantiOzellikleri> (extra connection-string attributes), <BaglantiZamanAsimi> and <KomutZamanAsimi>
+// (seconds, 1 to 86400). Absent or empty elements keep the defaults; an invalid number throws EConvertError.
+db::ConnectionOptions ConnectionOptionsFromSettings(const TXMLVeriTabaniType& settings);
 
 // Applies the optional "SMSServisi" element over the built-in defaults:
 // <SMSServisi><Sunucu>host[:port]</Sunucu><IsimAlani>namespace URI</IsimAlani>

@@ -42,6 +42,7 @@ void VisitActiveTenants(TDbConnection& program, const std::function<void(TDbConn
     const int count = registry.RecordCount();
     for (int i = 0; i < count; ++i) {
         TDbConnection tenant;
+        tenant.Options = program.Options;  // the settings file's time-outs and driver hold for tenants too
         tenant.ProviderName = "SQL Server";
         tenant.Server = registry.FieldByName("sunucu").AsString();
         tenant.Username = registry.FieldByName("kullanici_adi").AsString();

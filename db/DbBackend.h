@@ -7,6 +7,19 @@
 
 namespace velmora::db {
 
+// Defaults for every session: long enough for a large ERP query over a slow line, short enough that a
+// server that never answers or a lock that is never released cannot hold the run for ever.
+constexpr int kDefaultConnectTimeoutSeconds = 30;
+constexpr int kDefaultCommandTimeoutSeconds = 600;
+
+// How every session of a run is opened; the settings file may change each of these.
+struct ConnectionOptions {
+    int connectTimeoutSeconds = kDefaultConnectTimeoutSeconds;  // login (ODBC) / opening the file (SQLite)
+    int commandTimeoutSeconds = kDefaultCommandTimeoutSeconds;  // each statement, lock waits included
+    std::string odbcDriver;      // empty: VELMORA_ODBC_DRIVER, else the platform's default driver
+    std::string odbcAttributes;  // extra "KEY=value;..." connection-string attributes, may be empty
+};
+
 struct ConnectParams {
     std::string server;    // "sqlite:<path>" selects the embedded backend; anything else is SQL Server
     std::string database;
@@ -17,12 +30,16 @@ struct ConnectParams {
 struct ColumnDesc {
     std::string name;                       // as the server returns it
     ValueKind declared = ValueKind::Null;   // the column's declared kind when known, else Null
+    // A type to CAST the column and a value to before comparing them, for columns the server cannot
+    // compare as they are (SQL Server's text, ntext, image, and time); empty for all others.
+    std::string compareAs;
 };
 
 struct ResultData {
     std::vector<ColumnDesc> columns;
     std::vector<std::vector<Value>> rows;
     bool hasResultSet = false;  // false for statements that return no rows at all
+    int64_t rowsAffected = -1;  // rows the statement inserted, changed or deleted; -1 when not known
 };
 
 class IDbBackend {
@@ -53,13 +70,14 @@ public:
 };
 
 // Opens a session; throws EDatabaseError with the server's or client's text on failure.
-std::unique_ptr<IDbBackend> OpenBackend(const ConnectParams& params);
+std::unique_ptr<IDbBackend> OpenBackend(const ConnectParams& params, const ConnectionOptions& options = {});
 
 // Individual backends (tests use them directly).
-std::unique_ptr<IDbBackend> OpenSqliteBackend(const std::string& path);
-// Generic ODBC: a full connection string.
-std::unique_ptr<IDbBackend> OpenOdbcBackend(const std::string& connectionString);
+std::unique_ptr<IDbBackend> OpenSqliteBackend(const std::string& path, const ConnectionOptions& options = {});
+// Generic ODBC: a full connection string; only the two time-outs of the options apply.
+std::unique_ptr<IDbBackend> OpenOdbcBackend(const std::string& connectionString,
+                                            const ConnectionOptions& options = {});
 // SQL Server login from the four values, through the platform's ODBC driver.
-std::unique_ptr<IDbBackend> OpenSqlServerBackend(const ConnectParams& params);
+std::unique_ptr<IDbBackend> OpenSqlServerBackend(const ConnectParams& params, const ConnectionOptions& options = {});
 
 } // namespace velmora::db

@@ -10,6 +10,7 @@
 #include "platform/Error.h"
 #include "platform/Paths.h"
 #include "platform/Regional.h"
+#include "xml/XmlEncoding.h"
 
 namespace velmora::db {
 
@@ -148,7 +149,7 @@ void TDbConnection::SetConnected(bool value) {
     }
     if (backend_) return;
     ConnectParams params{Server, Database, Username, Password};
-    backend_ = OpenBackend(params);
+    backend_ = OpenBackend(params, Options);
 }
 
 void TDbConnection::ExecSQL(const std::string& sql) { Backend().Execute(sql, {}, nullptr); }
@@ -239,7 +240,9 @@ void TField::SaveToFile(const std::string& path) const {
     const Value& v = Current();
     if (v.kind != ValueKind::Blob && v.kind != ValueKind::Text && v.kind != ValueKind::Null)
         throw EDatabaseError("Field '" + FieldName() + "' is not a large-object field");
-    platform::WriteFileReplacing(path, v.s);
+    // A text column holds the characters, not the bytes: they are written in the encoding the
+    // document's own declaration names, so a reader decodes them as they were stored.
+    platform::WriteFileReplacing(path, v.kind == ValueKind::Text ? xml::EncodeAsDeclared(v.s) : v.s);
 }
 
 // ---------------------------------------------------------------- query
@@ -284,6 +287,7 @@ void TDbQuery::SetActive(bool value) {
         fields_.clear();
         lowerNames_.clear();
         intIndex_.clear();
+        knownCells_.clear();
         state_ = State::Browse;
         buffer_.clear();
         written_.clear();
@@ -414,12 +418,13 @@ void TDbQuery::Post() {
         backend.Execute(sql, values, nullptr);
         // Only the identity is read back; every other column keeps what was written.
         if (keyIndex_ >= 0 && !written_[keyIndex_]) buffer_[keyIndex_] = Value::Integer(backend.LastIdentity());
+        if (keyIndex_ < 0) knownCells_[result_.rows.size()] = written_;
         result_.rows.push_back(std::move(buffer_));
         current_ = result_.rows.size() - 1;
         IndexRow(current_);
     } else {
-        if (keyIndex_ < 0 || buffer_[keyIndex_].IsNull())
-            throw EDatabaseError("The row of table '" + table_ + "' cannot be identified for an update: no key column");
+        if (keyIndex_ >= 0 && buffer_[keyIndex_].IsNull())
+            throw EDatabaseError("The row of table '" + table_ + "' cannot be identified for an update: its key is NULL");
         std::string sets;
         for (size_t c = 0; c < buffer_.size(); ++c) {
             if (!written_[c]) continue;
@@ -428,9 +433,13 @@ void TDbQuery::Post() {
             values.push_back(buffer_[c]);
         }
         if (!values.empty()) {
-            values.push_back(result_.rows[current_][keyIndex_]);
-            sql = "UPDATE " + table_ + " SET " + sets + " WHERE " + keyColumn_ + " = ?";
-            backend.Execute(sql, values, nullptr);
+            if (keyIndex_ < 0) {
+                UpdateByValuesRead(sets, std::move(values));
+            } else {
+                values.push_back(result_.rows[current_][keyIndex_]);
+                sql = "UPDATE " + table_ + " SET " + sets + " WHERE " + keyColumn_ + " = ?";
+                backend.Execute(sql, values, nullptr);
+            }
             for (size_t c = 0; c < buffer_.size(); ++c)
                 if (written_[c]) intIndex_.erase(static_cast<int>(c));  // rebuilt on the next Locate
             result_.rows[current_] = std::move(buffer_);
@@ -439,6 +448,75 @@ void TDbQuery::Post() {
     buffer_.clear();
     written_.clear();
     state_ = State::Browse;
+}
+
+namespace {
+
+// One term of a row match: the column equals the value read, NULL-safe. Date-times match within two
+// milliseconds either side: servers keep them coarser (SQL Server's datetime in 1/300 s) or finer
+// than the milliseconds read or written.
+void AppendMatchTerm(std::string& where, std::vector<Value>& values, const ColumnDesc& column, const Value& v) {
+    if (!where.empty()) where += " AND ";
+    const std::string name = column.name;
+    if (v.IsNull()) {
+        where += name + " IS NULL";
+        return;
+    }
+    const std::string cast = column.compareAs;
+    const std::string col = cast.empty() ? name : "CAST(" + name + " AS " + cast + ")";
+    const std::string mark = cast.empty() ? "?" : "CAST(? AS " + cast + ")";
+    if (v.kind == ValueKind::DateTime) {
+        const double twoMs = 2.0 / 86400000.0;
+        where += "(" + col + " >= " + mark + " AND " + col + " <= " + mark + ")";
+        values.push_back(Value::DateTime(v.f - twoMs));
+        values.push_back(Value::DateTime(v.f + twoMs));
+        return;
+    }
+    where += col + " = " + mark;
+    values.push_back(v);
+}
+
+} // namespace
+
+// A table without identity or primary key: the row is the one whose every column read still holds
+// the value read. The statement changes a row only when exactly one matches, so rows that cannot be
+// told apart are never changed together; anything but one row changed is an error.
+void TDbQuery::UpdateByValuesRead(const std::string& sets, std::vector<Value> values) {
+    const std::vector<Value>& original = result_.rows[current_];
+    auto known = knownCells_.find(current_);
+    std::string where;
+    std::vector<Value> matchValues;
+    for (size_t c = 0; c < original.size(); ++c) {
+        if (known != knownCells_.end() && !known->second[c]) continue;  // a default never read back
+        AppendMatchTerm(where, matchValues, result_.columns[c], original[c]);
+    }
+    if (where.empty()) where = "1 = 1";
+    IDbBackend& backend = connection_->Backend();
+    values.insert(values.end(), matchValues.begin(), matchValues.end());
+    values.insert(values.end(), matchValues.begin(), matchValues.end());
+    ResultData outcome;
+    backend.Execute("UPDATE " + table_ + " SET " + sets + " WHERE " + where + " AND (SELECT COUNT(*) FROM " + table_ +
+                        " WHERE " + where + ") = 1",
+                    values, &outcome);
+    if (outcome.rowsAffected == 1 || outcome.rowsAffected < 0) {
+        if (known != knownCells_.end())
+            for (size_t c = 0; c < written_.size(); ++c)
+                if (written_[c]) known->second[c] = true;
+        return;
+    }
+    ResultData count;
+    backend.Execute("SELECT COUNT(*) FROM " + table_ + " WHERE " + where, matchValues, &count);
+    int64_t matching = 0;
+    if (!count.rows.empty() && !count.rows[0].empty()) ValueToInt64(count.rows[0][0], matching);
+    if (matching == 0)
+        throw EDatabaseError("The row of table '" + table_ + "' (a table without identity or primary key) was not "
+                             "updated: no row holds the values read any more; another session changed or deleted it");
+    if (matching == 1)
+        throw EDatabaseError("The row of table '" + table_ + "' (a table without identity or primary key) was not "
+                             "updated: another session changed the table while the row was being updated");
+    throw EDatabaseError("The row of table '" + table_ + "' (a table without identity or primary key) was not "
+                         "updated: " + std::to_string(matching) + " rows hold the same values and cannot be told "
+                         "apart; give the table a key or make its rows differ");
 }
 
 void TDbQuery::Cancel() {

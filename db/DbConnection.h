@@ -22,6 +22,7 @@ public:
     std::string Database;
     std::string Username;
     std::string Password;
+    ConnectionOptions Options;  // time-outs and driver settings, taken at the next connect
 
     bool Connected() const { return backend_ != nullptr; }
     // true opens the session with the four values (throws EDatabaseError, staying closed);
@@ -133,6 +134,8 @@ private:
     const Value& CellAt(int column) const;
     void WriteCell(int column, const Value& v);
     void IndexRow(size_t row);
+    // Update of the current row of a table without key, found by the values read; see Post.
+    void UpdateByValuesRead(const std::string& sets, std::vector<Value> values);
 
     TDbConnection* connection_ = nullptr;
     std::string sql_;
@@ -153,6 +156,10 @@ private:
     std::string table_;       // the single table of the statement, empty when not writable
     std::string keyColumn_;   // resolved on first write
     int keyIndex_ = -1;
+
+    // Rows this query inserted into a table without key: per column, whether the table holds what the
+    // row shows (columns never written took the table's defaults, which are not read back).
+    std::unordered_map<size_t, std::vector<bool>> knownCells_;
 
     // Locate's lookups: column -> value -> row, built on first use and kept up to date by Post.
     std::unordered_map<int, std::unordered_map<int64_t, size_t>> intIndex_;

@@ -33,10 +33,16 @@ SqlServerAddress ParseSqlServerAddress(const std::string& server);
 std::string BuildSqlServerConnectionString(const ConnectParams& params, OdbcDriverFamily family,
                                            const std::string& driverName);
 
+// The base connection string with extra "KEY=value;..." attributes: a key the base already has takes
+// the new value, others are added. Keys that choose the driver, the server, the database or the login
+// cannot be given this way (EDatabaseError): those come from their own settings.
+std::string AddConnectionAttributes(const std::string& base, const std::string& extra);
+
 // The connection string this platform uses: the Windows "SQL Server" driver on Windows, FreeTDS
-// elsewhere. The environment variable VELMORA_ODBC_DRIVER, when set and not empty, names another
-// installed driver (for example "ODBC Driver 18 for SQL Server") in place of the default one;
-// a name containing "FreeTDS" gets FreeTDS attributes, any other name Microsoft's.
-std::string SqlServerConnectionString(const ConnectParams& params);
+// elsewhere. The options' driver name (the settings file's <Surucu>) or else the environment variable
+// VELMORA_ODBC_DRIVER, when not empty, names another installed driver (for example "ODBC Driver 18 for
+// SQL Server") in place of the default one; a name containing "FreeTDS" gets FreeTDS attributes, any
+// other name Microsoft's. The options' extra attributes are added last.
+std::string SqlServerConnectionString(const ConnectParams& params, const ConnectionOptions& options = {});
 
 } // namespace velmora::db

@@ -2,8 +2,11 @@
 // dialect layer. Used by the demo and the tests in place of SQL Server.
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cmath>
+#include <thread>
 #include <list>
 #include <string_view>
 #include <unordered_map>
@@ -127,7 +130,7 @@ bool PragmaAllowed(const char* name, const char* argument) {
 
 class SqliteBackend final : public IDbBackend {
 public:
-    explicit SqliteBackend(const std::string& path);
+    SqliteBackend(const std::string& path, const ConnectionOptions& options);
     ~SqliteBackend() override;
     SqliteBackend(const SqliteBackend&) = delete;
     SqliteBackend& operator=(const SqliteBackend&) = delete;
@@ -157,12 +160,15 @@ private:
     Value Read(sqlite3_stmt* stmt, int column, ValueKind declared) const;
     std::vector<ColumnInfo> TableInfo(const std::string& table);
     std::string SchemaText();
-    [[noreturn]] void Fail() const {
-        // A refusal of ours reads as such (SQLite reports a refused function as a plain error).
-        if (!denied_.empty())
-            throw EDatabaseError("Not allowed on this database: " + denied_);
-        throw EDatabaseError(sqlite3_errmsg(db_));
-    }
+    std::string FailureText() const;
+    [[noreturn]] void Fail() const { throw EDatabaseError(FailureText()); }
+    // A failed step; one that gave up on a lock makes the session stop waiting for locks.
+    [[noreturn]] void FailStep();
+    // Starts a statement's time: its lock waits and its work end together at one deadline, however
+    // many rows or steps it takes.
+    void StartDeadline(int seconds);
+    static int OnBusy(void* self, int count);
+    static int OnProgress(void* self);
 
     static constexpr size_t kCacheCapacity = 256;
 
@@ -173,9 +179,68 @@ private:
     tsql::FunctionState state_;
     std::list<CachedText> cache_;  // most recently used first
     std::unordered_map<std::string_view, std::list<CachedText>::iterator> cacheIndex_;
+
+    using Clock = std::chrono::steady_clock;
+    int commandTimeoutSeconds_;
+    Clock::time_point deadline_;
+    bool expired_ = false;    // the current statement ran out of time
+    // After a statement gave up waiting for a lock, the next ones do not wait again until one gets
+    // through: a locked database then costs one time-out per session, not one per row written.
+    bool lockedOut_ = false;
 };
 
-SqliteBackend::SqliteBackend(const std::string& path) : path_(path) {
+void SqliteBackend::StartDeadline(int seconds) {
+    expired_ = false;
+    deadline_ = Clock::now() + std::chrono::seconds(std::max(seconds, 1));
+}
+
+int SqliteBackend::OnBusy(void* self, int count) {
+    auto* b = static_cast<SqliteBackend*>(self);
+    if (b->lockedOut_) return 0;
+    const Clock::time_point now = Clock::now();
+    if (now >= b->deadline_) {
+        b->expired_ = true;
+        return 0;
+    }
+    // Short naps first, so a lock held for a moment costs little; then at most 50 ms per try.
+    const auto nap = std::chrono::milliseconds(count < 5 ? 1 << count : 50);
+    std::this_thread::sleep_for(std::min<Clock::duration>(nap, b->deadline_ - now));
+    return 1;
+}
+
+int SqliteBackend::OnProgress(void* self) {
+    auto* b = static_cast<SqliteBackend*>(self);
+    if (Clock::now() < b->deadline_) return 0;
+    b->expired_ = true;
+    return 1;  // interrupts the statement
+}
+
+void SqliteBackend::FailStep() {
+    std::string text = FailureText();
+    if (expired_ && (sqlite3_errcode(db_) & 0xFF) == SQLITE_BUSY) lockedOut_ = true;
+    throw EDatabaseError(text);
+}
+
+std::string SqliteBackend::FailureText() const {
+    // A refusal of ours reads as such (SQLite reports a refused function as a plain error).
+    if (!denied_.empty()) return "Not allowed on this database: " + denied_;
+    const int code = sqlite3_errcode(db_) & 0xFF;
+    if (lockedOut_ && !expired_ && code == SQLITE_BUSY)
+        return "The database \"" + path_ + "\" is still locked by another session; this connection stopped waiting "
+               "after an earlier statement reached the command time-out (" + std::string(sqlite3_errmsg(db_)) + ")";
+    if (expired_) {
+        std::string why = code == SQLITE_BUSY || code == SQLITE_LOCKED
+                              ? "the database stayed locked by another session"
+                              : "it was still running";
+        return "The statement on database \"" + path_ + "\" was stopped after the command time-out of " +
+               std::to_string(commandTimeoutSeconds_) + " s (<VeriTabani><KomutZamanAsimi>): " + why + " (" +
+               sqlite3_errmsg(db_) + ")";
+    }
+    return sqlite3_errmsg(db_);
+}
+
+SqliteBackend::SqliteBackend(const std::string& path, const ConnectionOptions& options)
+    : path_(path), commandTimeoutSeconds_(std::max(options.commandTimeoutSeconds, 1)) {
     if (path.empty()) throw EDatabaseError("Cannot open the database: no database file is named");
     // Without SQLITE_OPEN_CREATE: a mistyped path must fail instead of making an empty database.
     int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -186,13 +251,19 @@ SqliteBackend::SqliteBackend(const std::string& path) : path_(path) {
         throw EDatabaseError("Cannot open the database \"" + path + "\": " + msg);
     }
     try {
-        sqlite3_busy_timeout(db_, 5000);
+        sqlite3_busy_handler(db_, &SqliteBackend::OnBusy, this);
+        sqlite3_progress_handler(db_, 10000, &SqliteBackend::OnProgress, this);
+        StartDeadline(options.connectTimeoutSeconds);  // opening waits for a lock at most this long
         // The first statement reads the file: a file that is not a database fails here.
         for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL"}) {
             char* err = nullptr;
             if (sqlite3_exec(db_, pragma, nullptr, nullptr, &err) != SQLITE_OK) {
                 std::string msg = err ? err : sqlite3_errmsg(db_);
                 sqlite3_free(err);
+                if (expired_)
+                    msg += " (the database stayed locked by another session for the connect time-out of " +
+                           std::to_string(std::max(options.connectTimeoutSeconds, 1)) +
+                           " s, <VeriTabani><BaglantiZamanAsimi>)";
                 throw EDatabaseError("Cannot open the database \"" + path + "\": " + msg);
             }
         }
@@ -366,6 +437,7 @@ Value SqliteBackend::Read(sqlite3_stmt* stmt, int column, ValueKind declared) co
 }
 
 void SqliteBackend::Execute(const std::string& sql, const std::vector<Value>& params, ResultData* result) {
+    StartDeadline(commandTimeoutSeconds_);
     CachedText& entry = Prepare(sql);
     if (entry.paramCount != params.size())
         throw EDatabaseError("The statement has " + std::to_string(entry.paramCount) + " parameter markers but " +
@@ -374,6 +446,7 @@ void SqliteBackend::Execute(const std::string& sql, const std::vector<Value>& pa
         result->columns.clear();
         result->rows.clear();
         result->hasResultSet = false;
+        result->rowsAffected = -1;
     }
     size_t nextParam = 0;
     bool collected = false;
@@ -392,7 +465,9 @@ void SqliteBackend::Execute(const std::string& sql, const std::vector<Value>& pa
         // The first step comes before the columns are read: it re-prepares a cached statement
         // after a schema change, which can change what "SELECT *" stands for.
         int rc = sqlite3_step(stmt);
-        if (rc != SQLITE_ROW && rc != SQLITE_DONE) Fail();
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+            FailStep();
+        }
 
         // The first statement that yields columns gives the result, as the server's first result set.
         const int columnCount = sqlite3_column_count(stmt);
@@ -421,8 +496,12 @@ void SqliteBackend::Execute(const std::string& sql, const std::vector<Value>& pa
             }
             rc = sqlite3_step(stmt);
         }
-        if (rc != SQLITE_DONE) Fail();
+        if (rc != SQLITE_DONE) {
+            FailStep();
+        }
+        if (result && columnCount == 0) result->rowsAffected = sqlite3_changes64(db_);
     }
+    lockedOut_ = false;
 }
 
 // The definitions of the database's tables, which name its text collation.
@@ -442,6 +521,7 @@ std::string SqliteBackend::SchemaText() {
 std::vector<SqliteBackend::ColumnInfo> SqliteBackend::TableInfo(const std::string& table) {
     const std::string name = NormalizeTableName(table);
     sqlite3_stmt* stmt = nullptr;
+    StartDeadline(commandTimeoutSeconds_);
     static const char kSql[] = "SELECT name, pk FROM pragma_table_info(?1)";
     if (sqlite3_prepare_v2(db_, kSql, -1, &stmt, nullptr) != SQLITE_OK) Fail();
     std::vector<ColumnInfo> columns;
@@ -482,6 +562,8 @@ std::vector<std::string> SqliteBackend::TableColumns(const std::string& table) {
 
 } // namespace
 
-std::unique_ptr<IDbBackend> OpenSqliteBackend(const std::string& path) { return std::make_unique<SqliteBackend>(path); }
+std::unique_ptr<IDbBackend> OpenSqliteBackend(const std::string& path, const ConnectionOptions& options) {
+    return std::make_unique<SqliteBackend>(path, options);
+}
 
 } // namespace velmora::db

@@ -40,7 +40,6 @@ void AppendUtf8(std::string& out, char32_t cp) {
     }
 }
 
-#ifndef _WIN32
 // Windows-1254 bytes 0x80..0xFF; 0 marks a byte the code page leaves undefined.
 const char16_t kCp1254High[128] = {
     0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0, 0,
@@ -52,9 +51,16 @@ const char16_t kCp1254High[128] = {
     0xE0, 0xE1, 0xE2, 0xE3, 0xE4, 0xE5, 0xE6, 0xE7, 0xE8, 0xE9, 0xEA, 0xEB, 0xEC, 0xED, 0xEE, 0xEF,
     0x011F, 0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF7, 0xF8, 0xF9, 0xFA, 0xFB, 0xFC, 0x0131, 0x015F, 0xFF,
 };
-#endif
 
 } // namespace
+
+int TurkishCodePageByte(char32_t cp, bool iso) {
+    if (cp < 0x80) return static_cast<int>(cp);
+    for (int b = iso ? 32 : 0; b < 128; ++b)
+        if (kCp1254High[b] != 0 && kCp1254High[b] == cp) return 0x80 + b;
+    if (iso && cp >= 0x80 && cp < 0xA0) return static_cast<int>(cp);  // ISO-8859-9 keeps the C1 controls
+    return -1;
+}
 
 std::u16string Utf8ToUtf16(const std::string& utf8) {
     std::u16string out;
@@ -112,11 +118,8 @@ std::string Utf8ToAnsi(const std::string& utf8) {
     for (size_t i = 0; i < utf8.size();) {
         char32_t cp = NextCodePoint(utf8, i);
         if (cp < 0x80) { out += static_cast<char>(cp); continue; }
-        char byte = '?';
-        for (int b = 0; b < 128; ++b) {
-            if (kCp1254High[b] != 0 && kCp1254High[b] == cp) { byte = static_cast<char>(0x80 + b); break; }
-        }
-        out += byte;
+        const int byte = TurkishCodePageByte(cp, false);
+        out += byte < 0 ? '?' : static_cast<char>(byte);
     }
     return out;
 }

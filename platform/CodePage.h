@@ -8,6 +8,9 @@ namespace velmora::platform {
 std::string Utf8ToAnsi(const std::string& utf8);
 std::string AnsiToUtf8(const std::string& ansi);
 
+// The byte of a character in Windows-1254 (or ISO-8859-9 when iso is set); -1 when it has none.
+int TurkishCodePageByte(char32_t cp, bool iso);
+
 // UTF-8 <-> UTF-16 for APIs that take wide text (ODBC, WinInet).
 std::u16string Utf8ToUtf16(const std::string& utf8);
 std::string Utf16ToUtf8(const std::u16string& utf16);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "platform/Error.h"
 #include "platform/Paths.h"
 #include "tests/TestSupport.h"
+#include "tests/TestWire.h"
 
 using namespace velmora;
 using test::DT;
@@ -360,6 +362,72 @@ TEST_F(CustomQueriesTest, AUtf16DefinitionIsRead) {
     AddQuery(1, hex + "'");
     EXPECT_EQ(Statement(1), "SELECT 'Ş'");
 }
+
+// A text column hands over the document's characters, not its bytes; the declaration inside still
+// names an encoding, which the temporary file must then really have.
+enum class Route { Embedded, OdbcSqlite, SqlServerWire };
+
+class TextXmlColumnTest : public CustomQueriesTest {
+protected:
+    void Check(Route route);
+};
+
+void TextXmlColumnTest::Check(Route route) {
+    const std::string body = "<OzelSorgu><Sorgu>SELECT 'İstanbul' AS il, 'Şükrü Işıl' AS ad WHERE kod = :kod</Sorgu>" +
+                             Parametre("kod", "'ĞÜŞİÖÇ ğüşıöç €'") + "</OzelSorgu>";
+    const std::string expected = "SELECT 'İstanbul' AS il, 'Şükrü Işıl' AS ad WHERE kod = 'ĞÜŞİÖÇ ğüşıöç €'";
+    const std::vector<std::string> declarations = {
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>",
+        "<?xml version=\"1.0\" encoding=\"windows-1254\"?>",
+        "<?xml version=\"1.0\" encoding=\"UTF-16\"?>",
+        "<?xml version='1.0' encoding='ISO-8859-9'?>",
+        "<?xml version=\"1.0\"?>",
+        "",
+    };
+    const std::vector<std::string> columnTypes = {"TEXT", "NVARCHAR(4000)", "VARCHAR(8000)", "NTEXT"};
+    std::unique_ptr<test::WirePeer> wire;
+    db::TDbConnection wireConnection;  // after the peer: ends before it
+    if (route == Route::SqlServerWire) {
+        if (test::WireRouteUnavailable()) GTEST_SKIP() << "VELMORA_ODBC_DRIVER names no SQL Server driver";
+        // The server converts a varchar column to Unicode from its code page (1254) on the way.
+        wire = std::make_unique<test::WirePeer>();
+        wire->Aim(wireConnection, wire->Serve(path_));
+        wireConnection.SetConnected(true);
+    }
+    const std::string routeName = route == Route::Embedded ? "embedded" : route == Route::OdbcSqlite ? "ODBC" : "wire";
+    {
+        for (const std::string& type : columnTypes) {
+            Sql("DROP TABLE tbNuvoSorguListesi;\nCREATE TABLE tbNuvoSorguListesi (id INTEGER PRIMARY KEY, "
+                "otomatik_calistir INT, saat DATETIME, son_gonderme_tarihi DATETIME, xml " + type +
+                ", mesaj TEXT, cep_telefonu_alani VARCHAR(128));");
+            // The SQLite driver describes a table as it was when its session met it: connected afterwards.
+            db::TDbConnection odbcConnection;
+            if (route == Route::OdbcSqlite)
+                odbcConnection.AttachBackend(db::OpenOdbcBackend(test::SqliteOdbcConnectionString(path_)));
+            db::TDbConnection& connection = route == Route::Embedded  ? tenant_
+                                            : route == Route::OdbcSqlite ? odbcConnection
+                                                                         : wireConnection;
+            int id = 0;
+            for (const std::string& declaration : declarations) {
+                SCOPED_TRACE(routeName + ", " + type + ", '" + declaration + "'");
+                AddQuery(++id, SqlText(declaration + body));
+                db::TDbQuery q(&connection);
+                q.SetSQL("SELECT * FROM tbNuvoSorguListesi WHERE id = " + std::to_string(id));
+                q.Open();
+                ASSERT_EQ(q.FieldByName("xml").AsVariant().kind, db::ValueKind::Text);
+                try {
+                    EXPECT_EQ(campaigns::LoadCustomQueryDefinition(q), expected);
+                } catch (const std::exception& e) {
+                    ADD_FAILURE() << e.what();
+                }
+            }
+        }
+    }
+}
+
+TEST_F(TextXmlColumnTest, GivesTheStoredDefinitionWhateverItsDeclarationEmbeddedSqlite) { Check(Route::Embedded); }
+TEST_F(TextXmlColumnTest, GivesTheStoredDefinitionWhateverItsDeclarationOdbcSqliteDriver) { Check(Route::OdbcSqlite); }
+TEST_F(TextXmlColumnTest, GivesTheStoredDefinitionWhateverItsDeclarationSqlServerWire) { Check(Route::SqlServerWire); }
 
 TEST_F(CustomQueriesTest, UnreadableDefinitionsAreRejectedWithTheirReason) {
     struct Case {

@@ -240,6 +240,161 @@ TEST_P(FacadeTest, WritingOutsideEditOrInsertIsRefused) {
     EXPECT_THROW(joined.Append(), EDatabaseError);
 }
 
+// ---------------------------------------------------------------------------------------------
+// Tables without identity or primary key: an edited row is found by the values read.
+
+const char* kKeylessSchema = R"(
+CREATE TABLE tbNuvoSonKontrol (
+  alisveris_sonrasi DATETIME,
+  ozel_gunler DATETIME,
+  taksit_hatirlatma DATETIME,
+  gecikmis_odeme DATETIME,
+  notlar VARCHAR(20) DEFAULT 'varsayilan'
+);
+CREATE TABLE tbNuvoSorguListesi (
+  otomatik_calistir INT,
+  saat DATETIME,
+  son_gonderme_tarihi DATETIME,
+  xml BLOB,
+  mesaj TEXT,
+  cep_telefonu_alani VARCHAR(128)
+);
+)";
+
+class KeylessFacadeTest : public FacadeTest {
+protected:
+    void SetUp() override {
+        FacadeTest::SetUp();
+        test::RunSqliteScript(path_, kKeylessSchema);
+    }
+    int64_t Count(const std::string& where) {
+        TDbQuery q(&conn_);
+        q.SetSQL("SELECT COUNT(*) AS n FROM tbNuvoSorguListesi WHERE " + where);
+        q.Open();
+        return q.FieldByName("n").AsInteger();
+    }
+};
+
+TEST_P(KeylessFacadeTest, BookkeepingRowIsInsertedThenStampedStepByStep) {
+    // The generation run's pattern: insert a row without columns, then post one stamp after another,
+    // on this open query and again in a later run.
+    const std::vector<std::pair<const char*, TDateTime>> stamps = {
+        {"alisveris_sonrasi", test::DT(2026, 12, 10, 9, 30, 15, 250)},
+        {"ozel_gunler", test::DT(2026, 12, 10)},
+        {"taksit_hatirlatma", test::DT(2026, 12, 10)},
+        {"gecikmis_odeme", test::DT(2026, 12, 10)},
+    };
+    TDbQuery q(&conn_);
+    q.SetSQL("SELECT * FROM tbNuvoSonKontrol");
+    q.Open();
+    ASSERT_EQ(q.RecordCount(), 0);
+    q.Append();
+    q.Post();  // 'notlar' took its default, which the query does not know
+    for (const auto& [column, value] : stamps) {
+        SCOPED_TRACE(column);
+        q.Edit();
+        q.FieldByName(column).SetDateTime(value);
+        ASSERT_NO_THROW(q.Post());
+    }
+    q.Close();
+
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE("later run " + std::to_string(run));
+        q.Open();
+        ASSERT_EQ(q.RecordCount(), 1);
+        for (const auto& [column, value] : stamps)
+            EXPECT_EQ(DateTimeToMilliseconds(q.FieldByName(column).AsDateTime()), DateTimeToMilliseconds(value)) << column;
+        EXPECT_EQ(q.FieldByName("notlar").AsString(), "varsayilan");
+        q.Edit();
+        q.FieldByName("alisveris_sonrasi").SetDateTime(test::DT(2026, 12, 11, 8, 0, 0, 7));
+        ASSERT_NO_THROW(q.Post());
+        q.Edit();
+        q.FieldByName("alisveris_sonrasi").SetDateTime(stamps[0].second);
+        ASSERT_NO_THROW(q.Post());
+        q.Close();
+    }
+}
+
+TEST_P(KeylessFacadeTest, UpdateChangesOnlyTheRowHoldingTheValuesRead) {
+    // Rows that differ in one column only, NULLs included: each edit reaches its own row alone.
+    test::RunSqliteScript(path_, R"(
+INSERT INTO tbNuvoSorguListesi VALUES (1, '1899-12-30 08:15:00.000', '2026-12-09 08:15:00.000', X'3C612F3E', 'm', 'GSM');
+INSERT INTO tbNuvoSorguListesi VALUES (1, '1899-12-30 08:15:00.000', '2026-12-09 08:15:00.000', X'3C622F3E', 'm', 'GSM');
+INSERT INTO tbNuvoSorguListesi VALUES (1, '1899-12-30 08:15:00.000', '2026-12-09 08:15:00.000', X'3C622F3E', NULL, 'GSM');
+INSERT INTO tbNuvoSorguListesi VALUES (NULL, NULL, NULL, NULL, NULL, NULL);
+)");
+    const std::vector<std::string> rows = {
+        "xml = X'3C612F3E'",
+        "xml = X'3C622F3E' AND mesaj = 'm'",
+        "xml = X'3C622F3E' AND mesaj IS NULL",
+        "otomatik_calistir IS NULL",
+    };
+    for (size_t r = 0; r < rows.size(); ++r) {
+        SCOPED_TRACE(rows[r]);
+        const TDateTime stamp = test::DT(2026, 12, 10, 8, 15, 0) + static_cast<double>(r);
+        TDbQuery q(&conn_);
+        q.SetSQL("SELECT * FROM tbNuvoSorguListesi WHERE " + rows[r]);
+        q.Open();
+        ASSERT_EQ(q.RecordCount(), 1);
+        q.Edit();
+        q.FieldByName("son_gonderme_tarihi").SetDateTime(stamp);
+        ASSERT_NO_THROW(q.Post());
+        q.Close();
+        EXPECT_EQ(Count("son_gonderme_tarihi > '2026-12-09 23:00:00'"), static_cast<int64_t>(r + 1));
+        q.SetSQL("SELECT * FROM tbNuvoSorguListesi WHERE " + rows[r]);
+        q.Open();
+        EXPECT_EQ(DateTimeToMilliseconds(q.FieldByName("son_gonderme_tarihi").AsDateTime()), DateTimeToMilliseconds(stamp));
+    }
+}
+
+TEST_P(KeylessFacadeTest, RowsThatCannotBeToldApartOrChangedMeanwhileAreLeftAlone) {
+    struct Case {
+        const char* name;
+        const char* rows;           // the table's rows when the query is opened
+        const char* meanwhile;      // another session's change between reading and posting
+        const char* message;        // part of the error text
+        const char* untouched;      // every row still matches this after the failed post
+        int64_t rowCount;
+    };
+    const Case cases[] = {
+        {"two equal rows",
+         "INSERT INTO tbNuvoSorguListesi VALUES (1, NULL, '2026-12-09 08:15:00.000', X'00', 'm', 'GSM');"
+         "INSERT INTO tbNuvoSorguListesi VALUES (1, NULL, '2026-12-09 08:15:00.000', X'00', 'm', 'GSM');",
+         "", "2 rows hold the same values", "son_gonderme_tarihi < '2026-12-10' AND mesaj = 'm'", 2},
+        {"row changed by another session",
+         "INSERT INTO tbNuvoSorguListesi VALUES (1, NULL, '2026-12-09 08:15:00.000', X'00', 'm', 'GSM');",
+         "UPDATE tbNuvoSorguListesi SET mesaj = 'baska';", "no row holds the values read",
+         "son_gonderme_tarihi < '2026-12-10' AND mesaj = 'baska'", 1},
+        {"row deleted by another session",
+         "INSERT INTO tbNuvoSorguListesi VALUES (1, NULL, '2026-12-09 08:15:00.000', X'00', 'm', 'GSM');",
+         "DELETE FROM tbNuvoSorguListesi;", "no row holds the values read", "1 = 1", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::RunSqliteScript(path_, std::string("DELETE FROM tbNuvoSorguListesi;") + c.rows);
+        TDbQuery q(&conn_);
+        q.SetSQL("SELECT * FROM tbNuvoSorguListesi");
+        q.Open();
+        if (*c.meanwhile) test::RunSqliteScript(path_, c.meanwhile);
+        q.Edit();
+        q.FieldByName("son_gonderme_tarihi").SetDateTime(test::DT(2026, 12, 10, 8, 15));
+        try {
+            q.Post();
+            ADD_FAILURE() << "the post reported success";
+        } catch (const EDatabaseError& e) {
+            EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find("tbNuvoSorguListesi"), std::string::npos) << e.what();
+        }
+        q.Cancel();
+        q.Close();
+        EXPECT_EQ(Count("1 = 1"), c.rowCount);
+        EXPECT_EQ(Count(c.untouched), c.rowCount);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, KeylessFacadeTest,
+                         testing::Values(Backend::Sqlite, Backend::OdbcSqlite, Backend::SqlServerWire), BackendName);
+
 INSTANTIATE_TEST_SUITE_P(Backends, FacadeTest, testing::Values(Backend::Sqlite, Backend::OdbcSqlite, Backend::SqlServerWire), BackendName);
 
 TEST(FacadeConnection, DisconnectingAClosedConnectionDoesNothing) {

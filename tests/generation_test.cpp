@@ -12,6 +12,7 @@
 #include "db/DbConnection.h"
 #include "platform/Clock.h"
 #include "platform/Error.h"
+#include "platform/Paths.h"
 #include "tests/TestSupport.h"
 
 using namespace velmora;
@@ -340,6 +341,57 @@ TEST_F(GenerationRun, FirstTenantsFailureIsKeptWhenTheSecondSucceeds) {
     EXPECT_EQ(Ms(ReadStamps(first).instalment), Ms(DT(2013, 3, 22)));
     EXPECT_EQ(QueuedSince(first).size(), 2u);
     EXPECT_EQ(QueuedSince(second).size(), 3u);
+}
+
+TEST_F(GenerationRun, BookkeepingTableWithoutKeyKeepsItsStamps) {
+    // The table may have neither identity nor primary key; every stamp after the first insert is an update.
+    const std::string t = Tenant("tenant.db", std::string(kCampaigns) +
+                                                  "DROP TABLE tbNuvoSonKontrol;\n"
+                                                  "CREATE TABLE tbNuvoSonKontrol (alisveris_sonrasi DATETIME, ozel_gunler "
+                                                  "DATETIME, taksit_hatirlatma DATETIME, gecikmis_odeme DATETIME);\n");
+    Register({t});
+    test::FixedClock clock(2013, 3, 22, 9, 0, 0);
+    EXPECT_EQ(Run(), "");
+    EXPECT_EQ(QueuedSince(t).size(), 3u);
+    Stamps s = ReadStamps(t);
+    EXPECT_EQ(s.rows, 1);
+    EXPECT_EQ(Ms(s.afterPurchase), Ms(DT(2013, 3, 22, 9, 0, 0)));
+    EXPECT_EQ(Ms(s.overdue), Ms(DT(2013, 3, 22)));
+
+    // The same day again: the daily campaigns stay quiet, the stamps move on in the one row.
+    const int last = LastQueueId(t);
+    clock.Set(DT(2013, 3, 22, 15, 40, 0));
+    EXPECT_EQ(Run(), "");
+    EXPECT_TRUE(QueuedSince(t, last).empty());
+    s = ReadStamps(t);
+    EXPECT_EQ(s.rows, 1);
+    EXPECT_EQ(Ms(s.afterPurchase), Ms(DT(2013, 3, 22, 15, 40, 0)));
+}
+
+TEST_F(GenerationRun, TenantLockedByAnotherSessionEndsAtTheCommandTimeOutAndTheRunGoesOn) {
+    const std::string locked = Tenant("locked.db");
+    const std::string fine = Tenant("fine.db");
+    Register({locked, fine});
+    std::string text = platform::ReadWholeFile(settings_);
+    text.replace(text.find("</VeriTabani>"), 13, "<KomutZamanAsimi>1</KomutZamanAsimi></VeriTabani>");
+    platform::WriteFileReplacing(settings_, text);
+
+    // Another program holds the write lock of the first tenant's database for the whole run.
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open(locked.c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    test::FixedClock clock(2013, 3, 22, 9, 0, 0);
+    const std::string result = Run();
+    sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
+
+    EXPECT_THAT(result, HasSubstr("command time-out of 1 s")) << result;
+    EXPECT_THAT(result, HasSubstr("locked.db")) << result;
+    EXPECT_TRUE(QueuedSince(locked).empty());
+    EXPECT_EQ(ReadStamps(locked).rows, 0);
+    EXPECT_EQ(QueuedSince(fine).size(), 3u);
+    EXPECT_EQ(ReadStamps(fine).rows, 1);
 }
 
 TEST_F(GenerationRun, UnreadableSettingsFileVisitsNoTenant) {

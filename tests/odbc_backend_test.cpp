@@ -11,6 +11,7 @@
 #include "db/DbBackend.h"
 #include "db/DbConnection.h"
 #include "db/OdbcConnectionString.h"
+#include "db/OdbcResult.h"
 #include "platform/Error.h"
 #include "tests/TestSupport.h"
 
@@ -233,6 +234,44 @@ TEST_F(OdbcSqliteTest, ErrorsCarryTheDriversTextAndLeaveTheSessionUsable) {
     EXPECT_EQ(Query("SELECT count(*) FROM u").rows[0][0].i, 1);
 }
 
+TEST_F(OdbcSqliteTest, ATextRunAgainTakesItsNewValuesAlsoAfterAFailedRun) {
+    // The same insert text, row after row, as the facade posts it; one run breaks a constraint.
+    Exec("CREATE TABLE r (id INTEGER PRIMARY KEY, ad TEXT NOT NULL, tutar REAL)");
+    const std::string insert = "INSERT INTO r (id, ad, tutar) VALUES (?, ?, ?)";
+    struct Case {
+        int64_t id;
+        Value ad;
+        Value tutar;
+        bool fails;
+    };
+    const std::vector<Case> cases = {
+        {1, Value::Text("bir"), Value::Float(1.5), false},
+        {2, Value::Text(kTurkish), Value::Null(), false},
+        {1, Value::Text("yinelenen"), Value::Float(9), true},  // the same id again
+        {3, Value::Null(), Value::Float(3), true},              // NOT NULL
+        {4, Value::Text("dört"), Value::Float(4.25), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.id);
+        if (c.fails) {
+            EXPECT_THROW(Exec(insert, {Value::Integer(c.id), c.ad, c.tutar}), EDatabaseError);
+        } else {
+            EXPECT_NO_THROW(Exec(insert, {Value::Integer(c.id), c.ad, c.tutar}));
+        }
+    }
+    ResultData r = Query("SELECT id, ad, tutar FROM r WHERE id >= ? ORDER BY id", {Value::Integer(1)});
+    ASSERT_EQ(r.rows.size(), 3u);
+    EXPECT_EQ(r.rows[0][1].s, "bir");
+    EXPECT_EQ(r.rows[1][1].s, kTurkish);
+    EXPECT_TRUE(r.rows[1][2].IsNull());
+    EXPECT_EQ(r.rows[2][1].s, "dört");
+    EXPECT_DOUBLE_EQ(r.rows[2][2].f, 4.25);
+    // The reading text again, with another value: a fresh result, not the previous one.
+    r = Query("SELECT id, ad, tutar FROM r WHERE id >= ? ORDER BY id", {Value::Integer(4)});
+    ASSERT_EQ(r.rows.size(), 1u);
+    EXPECT_EQ(r.rows[0][0].i, 4);
+}
+
 TEST(OdbcConnectTest, FailuresAreDatabaseErrorsWithTheDriverManagersText) {
     try {
         OpenOdbcBackend("DRIVER={NoSuchOdbcDriver};Database=x");
@@ -444,6 +483,110 @@ TEST(OdbcConnectionStringTest, EnvironmentVariableOverridesThePlatformsDriver) {
         test::ScopedEnv scope("VELMORA_ODBC_DRIVER", "FreeTDS");
         EXPECT_EQ(SqlServerConnectionString(params),
                   "DRIVER={FreeTDS};SERVER=db;PORT=1500;DATABASE=Nuvo;UID=sa;PWD=gizli;TDS_Version=7.4;ClientCharset=UTF-8");
+    }
+}
+
+TEST(OdbcConnectionStringTest, ExtraAttributesReplaceOrAddAndCannotChangeTheLogin) {
+    const std::string base = "DRIVER={FreeTDS};SERVER=db;PORT=1433;DATABASE=Nuvo;UID=sa;PWD={a;b}}};TDS_Version=7.4";
+    struct Case {
+        std::string extra;
+        std::string expected;  // empty: an error naming the attribute is expected
+        std::string error;
+    };
+    const std::vector<Case> cases = {
+        {"", base, ""},
+        {"  ", base, ""},
+        {"Encrypt=yes;TrustServerCertificate=yes", base + ";Encrypt=yes;TrustServerCertificate=yes", ""},
+        {"tds_version=7.3;", "DRIVER={FreeTDS};SERVER=db;PORT=1433;DATABASE=Nuvo;UID=sa;PWD={a;b}}};TDS_Version=7.3", ""},
+        {" ApplicationIntent = ReadOnly ; ;MultiSubnetFailover=Yes",
+         base + ";ApplicationIntent=ReadOnly;MultiSubnetFailover=Yes", ""},
+        {"HostNameInCertificate={sql;01.example}", base + ";HostNameInCertificate={sql;01.example}", ""},
+        {"PWD=other", "", "\"PWD\" cannot be set"},
+        {"Encrypt=yes;server=evil", "", "\"server\" cannot be set"},
+        {"Driver={SQL Server}", "", "\"Driver\" cannot be set"},
+        {"Encrypt", "", "\"Encrypt\" has no value"},
+        {"Cert={unclosed", "", "unclosed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("'" + c.extra + "'");
+        if (c.expected.empty()) {
+            try {
+                AddConnectionAttributes(base, c.extra);
+                ADD_FAILURE() << "accepted";
+            } catch (const EDatabaseError& e) {
+                EXPECT_THAT(e.what(), HasSubstr(c.error));
+            }
+        } else {
+            EXPECT_EQ(AddConnectionAttributes(base, c.extra), c.expected);
+        }
+    }
+}
+
+TEST(OdbcConnectionStringTest, SettingsDriverWinsOverTheEnvironmentVariableAndAttributesComeLast) {
+    const ConnectParams params{"db,1500", "Nuvo", "sa", "gizli"};
+    test::ScopedEnv scope("VELMORA_ODBC_DRIVER", "FreeTDS");
+    ConnectionOptions options;
+    options.odbcDriver = "ODBC Driver 18 for SQL Server";
+    options.odbcAttributes = "Encrypt=yes;TrustServerCertificate=yes";
+    EXPECT_EQ(SqlServerConnectionString(params, options),
+              "DRIVER={ODBC Driver 18 for SQL Server};SERVER=db,1500;DATABASE=Nuvo;UID=sa;PWD=gizli;Encrypt=yes;"
+              "TrustServerCertificate=yes");
+    options.odbcDriver = "  ";
+    EXPECT_EQ(SqlServerConnectionString(params, options),
+              "DRIVER={FreeTDS};SERVER=db;PORT=1500;DATABASE=Nuvo;UID=sa;PWD=gizli;TDS_Version=7.4;ClientCharset=UTF-8;"
+              "Encrypt=yes;TrustServerCertificate=yes");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Column kinds: the old "SQL Server" driver reports date, time and datetime2 columns as text
+
+TEST(OdbcColumnPlanTest, DateAndTimeColumnsReportedAsTextReadAsDateTimes) {
+    struct Case {
+        SQLSMALLINT type;
+        std::string typeName;
+        ValueKind declared;
+    };
+    const std::vector<Case> cases = {
+        {SQL_WVARCHAR, "date", ValueKind::DateTime},
+        {SQL_WVARCHAR, "time", ValueKind::DateTime},
+        {SQL_WVARCHAR, "datetime2", ValueKind::DateTime},
+        {SQL_VARCHAR, "DateTimeOffset", ValueKind::DateTime},
+        {SQL_WVARCHAR, "nvarchar", ValueKind::Text},
+        {SQL_VARCHAR, "varchar", ValueKind::Text},
+        {SQL_WVARCHAR, "", ValueKind::Text},
+        {SQL_TYPE_TIMESTAMP, "datetime", ValueKind::DateTime},
+        {SQL_INTEGER, "date", ValueKind::Integer},  // a type the driver knows is read as that type
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typeName);
+        EXPECT_EQ(odbc::PlanFor(c.type, c.typeName).declared, c.declared);
+    }
+
+    struct Text {
+        std::string text;
+        TDateTime expected;  // < 0: not a date-time
+    };
+    const std::vector<Text> texts = {
+        {"2024-02-29", DT(2024, 2, 29)},
+        {"2024-05-01 10:20:30", DT(2024, 5, 1, 10, 20, 30)},
+        {"2024-05-01 10:20:30.1234567", DT(2024, 5, 1, 10, 20, 30, 123)},
+        {"2024-05-01 10:20:30.1234567 +03:00", DT(2024, 5, 1, 10, 20, 30, 123)},
+        {"10:20:30.2500000", EncodeTime(10, 20, 30, 250)},
+        {"23:59:59", EncodeTime(23, 59, 59, 0)},
+        {"  2024-05-01  ", DT(2024, 5, 1)},
+        {"01/05/2024", -1},
+        {"2024-13-01", -1},
+        {"25:00:00", -1},
+        {"", -1},
+    };
+    for (const Text& t : texts) {
+        SCOPED_TRACE("'" + t.text + "'");
+        TDateTime d = 0;
+        const bool ok = odbc::ParseDateTimeText(t.text, d);
+        EXPECT_EQ(ok, t.expected >= 0);
+        if (ok) {
+            EXPECT_EQ(DateTimeToMilliseconds(d), DateTimeToMilliseconds(t.expected));
+        }
     }
 }
 

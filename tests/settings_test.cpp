@@ -3,6 +3,7 @@
 
 #include "campaigns/SMSCheck.h"
 #include "config/AyarlarXML.h"
+#include "config/SenderManager.h"
 #include "platform/Error.h"
 #include "platform/Paths.h"
 #include "tests/TestSupport.h"
@@ -86,6 +87,67 @@ TEST_F(SettingsTest, GenerationRunReportsAMissingFile) {
     std::string result = check.Execute();
     EXPECT_EQ(result.rfind("Veri tabanı bağlantısı yapılamadı: ", 0), 0u) << result;
     EXPECT_NE(result.find("Settings.xml"), std::string::npos) << result;
+}
+
+TEST_F(SettingsTest, DatabaseOptionsHoldForTheProgramAndEveryTenantConnection) {
+    const std::string tenant = test::MakeTenantDatabase(dir_, "tenant.db");
+    const std::string settings = test::MakeProgramDatabase(dir_, {tenant});
+    ASSERT_EQ(settings, settings_);
+    std::string text = platform::ReadWholeFile(settings_);
+    text.replace(text.find("</VeriTabani>"), 13,
+                 "<Surucu> ODBC Driver 18 for SQL Server </Surucu><BaglantiOzellikleri>Encrypt=yes;"
+                 "TrustServerCertificate=yes</BaglantiOzellikleri><BaglantiZamanAsimi>7</BaglantiZamanAsimi>"
+                 "<KomutZamanAsimi> 1200 </KomutZamanAsimi></VeriTabani>");
+    Write(text);
+
+    db::TDbConnection program;
+    std::string message;
+    ASSERT_TRUE(ConnectProgramDatabase(program, &message)) << message;
+    std::vector<db::ConnectionOptions> seen = {program.Options};
+    VisitActiveTenants(program, [&](db::TDbConnection& t) { seen.push_back(t.Options); });
+    ASSERT_EQ(seen.size(), 2u);
+    for (const db::ConnectionOptions& o : seen) {
+        EXPECT_EQ(o.odbcDriver, "ODBC Driver 18 for SQL Server");
+        EXPECT_EQ(o.odbcAttributes, "Encrypt=yes;TrustServerCertificate=yes");
+        EXPECT_EQ(o.connectTimeoutSeconds, 7);
+        EXPECT_EQ(o.commandTimeoutSeconds, 1200);
+    }
+}
+
+TEST_F(SettingsTest, DatabaseTimeOutsAreWholeSecondsOrTheConnectFailsWithTheirName) {
+    struct Case {
+        const char* elements;
+        int connect, command;  // expected; 0: the connect fails naming the element
+        const char* named;
+    };
+    const Case cases[] = {
+        {"", db::kDefaultConnectTimeoutSeconds, db::kDefaultCommandTimeoutSeconds, ""},
+        {"<BaglantiZamanAsimi></BaglantiZamanAsimi><KomutZamanAsimi/>", db::kDefaultConnectTimeoutSeconds,
+         db::kDefaultCommandTimeoutSeconds, ""},
+        {"<BaglantiZamanAsimi>1</BaglantiZamanAsimi><KomutZamanAsimi>86400</KomutZamanAsimi>", 1, 86400, ""},
+        {"<KomutZamanAsimi>abc</KomutZamanAsimi>", 0, 0, "KomutZamanAsimi"},
+        {"<KomutZamanAsimi>0</KomutZamanAsimi>", 0, 0, "KomutZamanAsimi"},
+        {"<BaglantiZamanAsimi>-5</BaglantiZamanAsimi>", 0, 0, "BaglantiZamanAsimi"},
+        {"<BaglantiZamanAsimi>90000</BaglantiZamanAsimi>", 0, 0, "BaglantiZamanAsimi"},
+        {"<KomutZamanAsimi>1.5</KomutZamanAsimi>", 0, 0, "KomutZamanAsimi"},
+    };
+    const std::string db = dir_.File("program.db");
+    test::CreateSqliteDatabase(db, "tools/schema/program.sqlite.sql");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.elements);
+        Write(std::string("<Ayarlar><VeriTabani><Sunucu>sqlite:") + db + "</Sunucu>" + c.elements +
+              "</VeriTabani></Ayarlar>");
+        db::TDbConnection connection;
+        std::string message;
+        const bool connected = ConnectProgramDatabase(connection, &message);
+        EXPECT_EQ(connected, c.connect != 0) << message;
+        if (connected) {
+            EXPECT_EQ(connection.Options.connectTimeoutSeconds, c.connect);
+            EXPECT_EQ(connection.Options.commandTimeoutSeconds, c.command);
+        } else {
+            EXPECT_NE(message.find(c.named), std::string::npos) << message;
+        }
+    }
 }
 
 TEST_F(SettingsTest, GatewayValuesComeFromTheOptionalElement) {

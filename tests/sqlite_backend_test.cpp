@@ -2,9 +2,14 @@
 // metadata, errors and the statement cache.
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "db/DbBackend.h"
 #include "platform/Error.h"
@@ -303,6 +308,78 @@ TEST_F(SqliteBackendTest, TwoSessionsOnOneFile) {
     ResultData r;
     other->Execute("SELECT count(*) FROM tbNuvoYetkiliKullanici", {}, &r);
     EXPECT_EQ(r.rows[0][0].i, 1);
+}
+
+// --- Lock waits -------------------------------------------------------------------------------
+
+// Another program's session holding the database's write lock until released.
+class WriteLockHolder {
+public:
+    explicit WriteLockHolder(const std::string& path) {
+        EXPECT_EQ(sqlite3_open(path.c_str(), &db_), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    }
+    ~WriteLockHolder() {
+        Release();
+        sqlite3_close(db_);
+    }
+    void Release() {
+        if (held_) sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+        held_ = false;
+    }
+private:
+    sqlite3* db_ = nullptr;
+    bool held_ = true;
+};
+
+TEST_F(SqliteBackendTest, StatementBlockedByAnotherSessionsLockWaitsThenEndsAtTheCommandTimeOut) {
+    const std::string insert = "INSERT INTO tbNuvoYetkiliKullanici (cep_telefonu) VALUES ('0532')";
+    {
+        // A high time-out: the insert stays blocked while the lock is held, and goes through once it is released.
+        WriteLockHolder lock(path_);
+        ConnectionOptions patient;
+        patient.commandTimeoutSeconds = 600;
+        auto session = OpenSqliteBackend(path_, patient);
+        std::atomic<bool> finished{false};
+        std::string error;
+        std::thread writer([&] {
+            try {
+                session->Execute(insert, {}, nullptr);
+            } catch (const std::exception& e) {
+                error = e.what();
+            }
+            finished = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_FALSE(finished) << "the insert did not wait for the other session's lock";
+        lock.Release();
+        writer.join();
+        EXPECT_EQ(error, "");
+        EXPECT_EQ(Count("tbNuvoYetkiliKullanici"), 1);
+    }
+    {
+        // A low time-out: the same wait ends with an error that says what happened, on every row tried,
+        // and the session waits again normally once the lock is gone.
+        WriteLockHolder lock(path_);
+        ConnectionOptions hasty;
+        hasty.commandTimeoutSeconds = 1;
+        auto session = OpenSqliteBackend(path_, hasty);
+        const char* expected[] = {"was stopped after the command time-out of 1 s", "is still locked by another session",
+                                  "is still locked by another session"};
+        for (const char* text : expected) {
+            try {
+                session->Execute(insert, {}, nullptr);
+                ADD_FAILURE() << "the insert went through a held lock";
+            } catch (const EDatabaseError& e) {
+                EXPECT_NE(std::string(e.what()).find(text), std::string::npos) << e.what();
+                EXPECT_NE(std::string(e.what()).find(path_), std::string::npos) << e.what();
+            }
+        }
+        lock.Release();
+        EXPECT_NO_THROW(session->Execute(insert, {}, nullptr));
+        EXPECT_NO_THROW(session->Execute(insert, {}, nullptr));
+        EXPECT_EQ(Count("tbNuvoYetkiliKullanici"), 3);
+    }
 }
 
 } // namespace

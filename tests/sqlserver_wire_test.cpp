@@ -10,6 +10,7 @@
 #include <sqlext.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -492,6 +493,49 @@ TEST_F(WireTest, ABlockedStatementEndsWhenTheClientCancelsIt) {
     db::TDbConnection check;
     Open(check);
     EXPECT_EQ(Scalar(check, "SELECT sayi FROM tbOrnek"), 1) << "the cancelled update changed nothing";
+}
+
+// The program's own time-out on the same held lock: with a high one the statement stays blocked while
+// another thread watches and goes through once the lock is gone; with a low one it ends with an error
+// naming the time-out, the server is told to stop, and the session serves the next statement.
+TEST_F(WireTest, AStatementBlockedByALockEndsAtTheCommandTimeOut) {
+    peer_->SetBlockingPattern("UPDATE tbOrnek");
+    {
+        db::TDbConnection patient;
+        patient.Options.commandTimeoutSeconds = 600;
+        Open(patient);
+        std::atomic<bool> finished{false};
+        std::string error;
+        std::thread writer([&] {
+            try {
+                patient.ExecSQL("UPDATE tbOrnek SET sayi = 2");
+            } catch (const std::exception& e) {
+                error = e.what();
+            }
+            finished = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        EXPECT_FALSE(finished) << "the update did not wait for the lock";
+        peer_->ClearFaults();  // the other session lets go
+        writer.join();
+        EXPECT_EQ(error, "");
+        EXPECT_EQ(Scalar(patient, "SELECT sayi FROM tbOrnek"), 2);
+    }
+    peer_->SetBlockingPattern("UPDATE tbOrnek");
+    db::TDbConnection hasty;
+    hasty.Options.commandTimeoutSeconds = 1;
+    Open(hasty);
+    peer_->ClearRequests();
+    try {
+        hasty.ExecSQL("UPDATE tbOrnek SET sayi = 3");
+        ADD_FAILURE() << "the update went through a held lock";
+    } catch (const EDatabaseError& e) {
+        EXPECT_NE(std::string(e.what()).find("command time-out of 1 s"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find(database_), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(Of(ReceivedRequest::Kind::Attention).empty()) << "the server was not told to stop";
+    peer_->ClearFaults();
+    EXPECT_EQ(Scalar(hasty, "SELECT sayi FROM tbOrnek"), 2) << "the cancelled update changed nothing";
 }
 
 TEST_F(WireTest, EveryRequestIsCountedAndDelayedAlike) {
