@@ -1,13 +1,23 @@
 #include "db/DbBackend.h"
 
+#include "db/RequestCountingBackend.h"
+
 namespace velmora::db {
 
-std::unique_ptr<IDbBackend> OpenBackend(const ConnectParams& params) {
+namespace {
+
+std::unique_ptr<IDbBackend> OpenChosenBackend(const ConnectParams& params) {
     // "sqlite:<path>" selects the embedded database; every other server text names a SQL Server instance.
     static const std::string kSqlitePrefix = "sqlite:";
     if (params.server.compare(0, kSqlitePrefix.size(), kSqlitePrefix) == 0)
         return OpenSqliteBackend(params.server.substr(kSqlitePrefix.size()));
     return OpenSqlServerBackend(params);
+}
+
+} // namespace
+
+std::unique_ptr<IDbBackend> OpenBackend(const ConnectParams& params) {
+    return WrapForMeasurement(OpenChosenBackend(params), params.database.empty() ? params.server : params.database);
 }
 
 } // namespace velmora::db
