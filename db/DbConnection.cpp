@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <regex>
 
 #include "platform/Error.h"
 #include "platform/Paths.h"
@@ -117,6 +118,15 @@ std::string ReplaceParamMarkers(const std::string& sql, std::vector<std::string>
     return out;
 }
 
+std::string AppendOpenColumn(const std::string& sql) {
+    // Short texts only: the form is short, and most statements are told apart by their first characters.
+    if (sql.size() > 256) return {};
+    static const std::regex kForm(R"(^\s*select\s+\*\s+from\s+[A-Za-z_][\w.]*\s+where\s+([A-Za-z_]\w*)\s*=\s*-\s*\d+\s*;?\s*$)",
+                                  std::regex::icase);
+    std::smatch m;
+    return std::regex_match(sql, m, kForm) ? m[1].str() : std::string();
+}
+
 std::string SingleTableOf(const std::string& sql) {
     // Tokens outside quotes, at parenthesis depth 0.
     std::vector<std::string> tokens;
@@ -166,6 +176,7 @@ void TDbConnection::SetConnected(bool value) {
     if (!value) {
         backend_.reset();
         keyColumns_.clear();
+        appendColumns_.clear();
         return;
     }
     if (backend_) return;
@@ -173,7 +184,19 @@ void TDbConnection::SetConnected(bool value) {
     backend_ = OpenBackend(params);
 }
 
-void TDbConnection::ExecSQL(const std::string& sql) { Backend().Execute(sql, {}, nullptr); }
+void TDbConnection::ExecSQL(const std::string& sql) {
+    appendColumns_.clear();
+    Backend().Execute(sql, {}, nullptr);
+}
+
+const std::vector<ColumnDesc>* TDbConnection::AppendColumns(const std::string& sql) const {
+    auto it = appendColumns_.find(sql);
+    return it == appendColumns_.end() ? nullptr : &it->second;
+}
+
+void TDbConnection::KeepAppendColumns(const std::string& sql, std::vector<ColumnDesc> columns) {
+    appendColumns_[sql] = std::move(columns);
+}
 
 IDbBackend& TDbConnection::Backend() {
     if (!backend_) throw EDatabaseError("The database connection is not open");
@@ -314,11 +337,29 @@ void TDbQuery::SetActive(bool value) {
     }
     if (active_) return;
     if (!connection_) throw EDatabaseError("The query has no connection");
+    // An append open of a key value that never exists answers with no rows: after the first time its columns
+    // come from the connection, without asking the server again.
+    const std::string appendColumn = markerOrder_.empty() && !table_.empty() ? AppendOpenColumn(sql_) : std::string();
+    if (!appendColumn.empty()) {
+        if (const std::vector<ColumnDesc>* columns = connection_->AppendColumns(sql_)) {
+            ResultData data;
+            data.columns = *columns;
+            data.hasResultSet = true;
+            ShowResult(std::move(data));
+            return;
+        }
+    }
     std::vector<Value> bound;
     bound.reserve(markerOrder_.size());
     for (int idx : markerOrder_) bound.push_back(params_[idx].value);
     ResultData data;
     connection_->Backend().Execute(preparedSql_, bound, &data);
+    if (!appendColumn.empty() && data.rows.empty() && Lower(connection_->KeyColumnOf(table_)) == Lower(appendColumn))
+        connection_->KeepAppendColumns(sql_, data.columns);
+    ShowResult(std::move(data));
+}
+
+void TDbQuery::ShowResult(ResultData&& data) {
     result_ = std::move(data);
     fields_.clear();
     lowerNames_.clear();
@@ -434,6 +475,8 @@ void TDbQuery::Post() {
         sql = cols.empty() ? "INSERT INTO " + table_ + " DEFAULT VALUES"
                            : "INSERT INTO " + table_ + " (" + cols + ") VALUES (" + marks + ")";
         backend.Execute(sql, values, nullptr);
+        // A row given its key by hand could be the one an append open asks for.
+        if (keyIndex_ >= 0 && written_[keyIndex_]) connection_->ForgetAppendColumns();
         // Only the identity is read back; every other column keeps what was written.
         if (keyIndex_ >= 0 && !written_[keyIndex_]) buffer_[keyIndex_] = Value::Integer(backend.LastIdentity());
         result_.rows.push_back(std::move(buffer_));
