@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 #include "db/DbValue.h"
+#include "db/ResultRows.h"
 
 namespace velmora::db {
 
@@ -21,7 +22,7 @@ struct ColumnDesc {
 
 struct ResultData {
     std::vector<ColumnDesc> columns;
-    std::vector<std::vector<Value>> rows;
+    ResultRows rows;
     bool hasResultSet = false;  // false for statements that return no rows at all
 };
 

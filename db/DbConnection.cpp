@@ -212,7 +212,7 @@ const std::string& TDbConnection::KeyColumnOf(const std::string& table) {
 
 // ---------------------------------------------------------------- field
 
-const Value& TField::Current() const { return query_->CellAt(index_); }
+Value TField::Current() const { return query_->CellAt(index_); }
 
 const std::string& TField::FieldName() const { return query_->result_.columns[index_].name; }
 
@@ -420,11 +420,10 @@ TField& TDbQuery::Fields(int number) {
     return *fields_[number - 1];
 }
 
-const Value& TDbQuery::CellAt(int column) const {
-    static const Value kNull;
+Value TDbQuery::CellAt(int column) const {
     if (state_ != State::Browse) return buffer_[column];
-    if (current_ < result_.rows.size()) return result_.rows[current_][column];
-    return kNull;
+    if (current_ < result_.rows.size()) return result_.rows.At(current_, static_cast<size_t>(column));
+    return Value::Null();
 }
 
 void TDbQuery::WriteCell(int column, const Value& v) {
@@ -448,7 +447,7 @@ void TDbQuery::Edit() {
     if (state_ == State::Insert) Post();
     if (current_ >= result_.rows.size()) throw EDatabaseError("There is no current row to edit");
     if (table_.empty()) throw EDatabaseError("The statement does not read a single table; rows cannot be changed");
-    buffer_ = result_.rows[current_];
+    buffer_ = result_.rows.ValuesOf(current_);
     written_.assign(result_.columns.size(), false);
     state_ = State::Edit;
 }
@@ -498,7 +497,7 @@ void TDbQuery::Post() {
             backend.Execute(sql, values, nullptr);
             for (size_t c = 0; c < buffer_.size(); ++c)
                 if (written_[c]) intIndex_.erase(static_cast<int>(c));  // rebuilt on the next Locate
-            result_.rows[current_] = std::move(buffer_);
+            result_.rows.Set(current_, buffer_);
         }
     }
     buffer_.clear();

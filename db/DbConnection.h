@@ -87,7 +87,7 @@ public:
     void SaveToFile(const std::string& path) const;
 
 private:
-    const Value& Current() const;
+    Value Current() const;
     TDbQuery* query_;
     int index_;
 };
@@ -135,7 +135,7 @@ private:
     void ShowResult(ResultData&& data);  // holds a freshly read result and makes the query active
     void RequireActive() const;
     int ColumnIndex(const std::string& name) const;  // -1 when absent
-    const Value& CellAt(int column) const;
+    Value CellAt(int column) const;
     void WriteCell(int column, const Value& v);
     void IndexRow(size_t row);
 
