@@ -116,8 +116,17 @@ void ResultRows::Set(size_t row, const std::vector<Value>& values) {
     if (values.size() != width_)
         throw EDatabaseError("A result row has " + std::to_string(values.size()) + " values instead of " +
                              std::to_string(width_));
-    // The old texts stay in their block until the result is released: rows change rarely and little.
-    for (size_t c = 0; c < width_; ++c) CellAt(row * width_ + c) = Store(values[c]);
+    // A changed text takes new room in the blocks (the old bytes stay until the result is released), so
+    // texts that did not change keep their place: a row edited for a verdict grows by its new texts only.
+    for (size_t c = 0; c < width_; ++c) {
+        Cell& cell = CellAt(row * width_ + c);
+        const Value& v = values[c];
+        const bool bytes = v.kind == ValueKind::Text || v.kind == ValueKind::Blob;
+        if (bytes && cell.kind == static_cast<uint8_t>(v.kind) && cell.n == v.s.size() &&
+            (cell.n == 0 || std::memcmp(cell.p, v.s.data(), cell.n) == 0))
+            continue;
+        cell = Store(v);
+    }
 }
 
 } // namespace velmora::db
