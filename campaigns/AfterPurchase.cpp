@@ -23,6 +23,7 @@ constexpr double kMinutesPerDay = 1440.0;
 
 void TSMSCheck::CheckAfterPurchase(TDbConnection& connection, TDateTime previousCheck) {
     try {
+        QueueChunkScope chunks(*this);
         TDbQuery settings(&connection);
         settings.SetSQL("SELECT * FROM tbNuvoAlisVeris");
         settings.Open();
@@ -59,6 +60,7 @@ void TSMSCheck::CheckAfterPurchase(TDbConnection& connection, TDateTime previous
 void TSMSCheck::QueuePurchaseMessages(TDbConnection& connection, const std::string& templ, int32_t minQuantity,
                                       int32_t maxQuantity, TDateTime previousCheck, Currency minAmount,
                                       Currency maxAmount, bool minutesAfter, int32_t minutes) {
+    // Opened for its check only: a missing record table ends the step before any message is queued.
     TDbQuery records(&connection);
     records.SetSQL("SELECT * FROM tbNuvoAlisverisGonderilen WHERE AlisVerisId = 'QORVANT'");
     records.Open();
@@ -81,9 +83,8 @@ void TSMSCheck::QueuePurchaseMessages(TDbConnection& connection, const std::stri
                          : previousCheck;
         AddToQueue(connection, queue::TMesajGrubu::mgAlisVeris, number, text, true, start, start + 1.0, 1);
 
-        records.Append();
-        records.FieldByName("AlisVerisId").SetValue(purchases.FieldByName("nAlisverisID").AsVariant());
-        records.Post();
+        AddRecordRow(connection,
+                     {"tbNuvoAlisverisGonderilen", "AlisVerisId", purchases.FieldByName("nAlisverisID").AsVariant()});
     }
     purchases.Close();
     records.Close();

@@ -115,6 +115,7 @@ void RunScheduleRow(TSMSCheck& check, TDbConnection& connection, TDbQuery& sched
         check.AddToQueue(connection, queue::TMesajGrubu::mgMusteri, number, text, true, start, platform::Now(), 1);
     }
     statement.Close();
+    check.FlushQueue();  // the stamp says the messages are queued: they are, before it is written
     schedule.Edit();
     schedule.FieldByName("son_gonderme_tarihi").SetDateTime(now);
     schedule.Post();
@@ -123,6 +124,7 @@ void RunScheduleRow(TSMSCheck& check, TDbConnection& connection, TDbQuery& sched
 } // namespace
 
 void TSMSCheck::CheckCustomQueries(TDbConnection& connection, TDateTime now) {
+    QueueChunkScope chunks(*this);
     const DateTimeParts parts = DecodeDateTime(now);
     TDbQuery schedule(&connection);
     schedule.SetSQL(kScheduleQuery);

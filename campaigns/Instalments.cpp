@@ -45,6 +45,7 @@ const char* kOverdueQuery =
 
 void TSMSCheck::CheckInstalments(TDbConnection& connection) {
     try {
+        QueueChunkScope chunks(*this);
         TDbQuery settings(&connection);
         settings.SetSQL("SELECT * FROM tbNuvoTaksit");
         settings.Open();
@@ -65,6 +66,7 @@ void TSMSCheck::CheckInstalments(TDbConnection& connection) {
 
 void TSMSCheck::CheckOverduePayments(TDbConnection& connection) {
     try {
+        QueueChunkScope chunks(*this);
         TDbQuery settings(&connection);
         settings.SetSQL("SELECT * FROM tbNuvoGecikmisOdeme");
         settings.Open();

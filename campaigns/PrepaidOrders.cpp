@@ -1,4 +1,6 @@
 // Notices of approved prepaid orders, once per order.
+#include <charconv>
+
 #include "campaigns/SMSCheck.h"
 #include "platform/Clock.h"
 #include "platform/Error.h"
@@ -19,6 +21,15 @@ const char* kOrderQuery =
     "tbAlisverisSiparis.sAciklama = '1' AND tbAlisVerisSiparis.nSiparisID NOT IN (SELECT SiparisId FROM "
     "tbNuvoOnOdemeliSiparisGonderilen)";
 
+// The id as an integer, written into the statement as it was; as text when it is too long for one, so the
+// server refuses it as it refused the text before.
+db::Value WholeNumberValue(const std::string& text) {
+    int64_t n = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (ec == std::errc() && end == text.data() + text.size()) return db::Value::Integer(n);
+    return db::Value::Text(text);
+}
+
 } // namespace
 
 std::string TSMSCheck::SqlWholeNumber(const std::string& text, const std::string& what) {
@@ -31,6 +42,7 @@ std::string TSMSCheck::SqlWholeNumber(const std::string& text, const std::string
 
 void TSMSCheck::CheckPrepaidOrders(TDbConnection& connection, TDateTime now) {
     try {
+        QueueChunkScope chunks(*this);
         TDbQuery settings(&connection);
         settings.SetSQL("SELECT * FROM tbNuvoOnOdemeliSiparis");
         settings.Open();
@@ -47,8 +59,8 @@ void TSMSCheck::CheckPrepaidOrders(TDbConnection& connection, TDateTime now) {
             const bool usable = queue::NormalizePhoneNumber(number);
             // The order is recorded as handled before its notice is queued: should recording fail, the loop
             // ends with nothing queued and a later run tries again, instead of notifying the customer twice.
-            connection.ExecSQL("INSERT INTO tbNuvoOnOdemeliSiparisGonderilen(SiparisId) VALUES(" +
-                               SqlWholeNumber(orders.FieldByName("nSiparisID").AsString(), "order id") + ")");
+            const std::string orderId = SqlWholeNumber(orders.FieldByName("nSiparisID").AsString(), "order id");
+            AddRecordRow(connection, {"tbNuvoOnOdemeliSiparisGonderilen", "SiparisId", WholeNumberValue(orderId), true});
             if (!usable) continue;
             const std::string name = queue::Trim(orders.FieldByName("sAdi").AsString());
             const std::string surname = queue::Trim(orders.FieldByName("sSoyadi").AsString());

@@ -63,6 +63,7 @@ PDepoSatisInfo LoadStoreSales(TDbQuery& salesQuery, std::vector<std::unique_ptr<
 
 void TSMSCheck::CheckRetailSales(TDbConnection& connection) {
     try {
+        QueueChunkScope chunks(*this);
         TDbQuery settings(&connection);
         settings.SetSQL("SELECT * FROM tbNuvoPerakende");
         settings.Open();

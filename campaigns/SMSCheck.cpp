@@ -132,35 +132,4 @@ bool TSMSCheck::SameHourAndMinute(TDateTime a, TDateTime b) {
     return x.hour == y.hour && x.minute == y.minute;
 }
 
-void TSMSCheck::AddToQueue(TDbConnection& connection, queue::TMesajGrubu group, const std::string& gsm,
-                           const std::string& message, bool sendImmediately, TDateTime windowStart,
-                           TDateTime windowEnd, int32_t smsCount) {
-    try {
-        TDbQuery q(&connection);
-        q.SetSQL("SELECT * FROM tbNuvoListe WHERE id = -1");
-        q.Open();
-        q.Append();
-        q.FieldByName("mesaj_grubu").SetValue(queue::Ord(group));
-        q.FieldByName("gsm").SetValue(gsm);
-        q.FieldByName("mesaj").SetValue(message);
-        q.FieldByName("durum").SetValue(queue::Ord(queue::TMesajDurumu::mdBeklemede));
-        q.FieldByName("rapor_id").Clear();
-        q.FieldByName("aciklama").Clear();
-        q.FieldByName("hemen_gonder").SetValue(sendImmediately ? 1 : 0);
-        q.FieldByName("gonderme_baslangic").SetDateTime(windowStart);
-        q.FieldByName("gonderme_bitis").SetDateTime(windowEnd);
-        q.FieldByName("sms_sayisi").SetValue(smsCount);
-        q.FieldByName("kayit_tarihi").SetDateTime(platform::Now());
-        q.FieldByName("gonderme_tarihi").Clear();
-        q.FieldByName("originator").Clear();
-        q.FieldByName("sms_tipi").Clear();
-        q.Post();
-        q.Close();
-    } catch (const std::exception& e) {
-        ExecutionResult = e.what();
-    } catch (...) {
-        ExecutionResult = "Unknown error while adding a message to the queue";
-    }
-}
-
 } // namespace velmora::campaigns

@@ -1,6 +1,7 @@
 #pragma once
 // The generation run: for every active tenant, the campaigns compose messages into the queue.
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -60,12 +61,63 @@ public:
     // campaign leave it.
     void GenerateForTenant(db::TDbConnection& tenant);
 
-    // The one way a generated message enters the queue; failures go to ExecutionResult.
+    // The one way a generated message enters the queue; failures go to ExecutionResult. Inside a campaign
+    // routine (a QueueChunkScope) the row is held back and written with others in chunks; otherwise at once.
     void AddToQueue(db::TDbConnection& connection, queue::TMesajGrubu group, const std::string& gsm,
                     const std::string& message, bool sendImmediately, TDateTime windowStart, TDateTime windowEnd,
                     int32_t smsCount);
 
+    // A row of a campaign's record table ("this purchase/order was handled"), written in the same chunk as
+    // the queue row of its message. Its failure is not caught: it ends the routine, as a failed record did
+    // when each was written alone, and the rows gathered after it are dropped.
+    struct TRecordRow {
+        std::string table;
+        std::string column;
+        db::Value value;
+        bool beforeMessage = false;  // written before its message's queue row when rows go one by one
+    };
+    // The record row alone (no message for it), or with the message that AddToQueue gathers next.
+    void AddRecordRow(db::TDbConnection& connection, TRecordRow record);
+
+    // Writes every gathered row now; a routine calls it before a write that depends on them. A failed
+    // record row raises its error.
+    void FlushQueue();
+
+    // Gathers the rows AddToQueue is given while alive; the outermost scope writes what is left when it
+    // ends, also when the routine fails.
+    class QueueChunkScope {
+    public:
+        explicit QueueChunkScope(TSMSCheck& check);
+        ~QueueChunkScope();
+        QueueChunkScope(const QueueChunkScope&) = delete;
+        QueueChunkScope& operator=(const QueueChunkScope&) = delete;
+    private:
+        TSMSCheck& check_;
+    };
+
 private:
+    // One message's gathered writes: its queue row (absent for a record without message) and record row.
+    struct TPendingWrite {
+        std::vector<db::Value> queueRow;
+        bool hasRecord = false;
+        TRecordRow record;
+    };
+    // The values of one queue row, in the column order of QueueColumns().
+    static std::vector<db::Value> QueueRowValues(queue::TMesajGrubu group, const std::string& gsm,
+                                                 const std::string& message, bool sendImmediately,
+                                                 TDateTime windowStart, TDateTime windowEnd, int32_t smsCount);
+    // Writes one queue row alone through the facade; failures go to ExecutionResult.
+    void InsertQueueRow(db::TDbConnection& connection, const std::vector<db::Value>& row);
+    static void InsertRecordRow(db::TDbConnection& connection, const TRecordRow& record);
+    void WritePendingChunk(size_t first, size_t last);
+    void PendOn(db::TDbConnection& connection);
+
+    int chunkScopes_ = 0;
+    db::TDbConnection* pendingConnection_ = nullptr;
+    std::vector<TPendingWrite> pending_;
+    bool recordWaiting_ = false;  // the last pending entry holds a record that waits for its message
+    std::exception_ptr recordFailure_;  // a record row failed while AddToQueue wrote a chunk
+
     bool ConnectProgramDatabase();
     void ServeTenant(db::TDbConnection& tenant);
     void KeepTenantFailure(const std::string& message);

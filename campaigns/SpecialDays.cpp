@@ -48,6 +48,7 @@ const SpecialDayKind kKinds[] = {
 
 void TSMSCheck::CheckSpecialDays(TDbConnection& connection) {
     try {
+        QueueChunkScope chunks(*this);
         TDbQuery settings(&connection);
         settings.SetSQL("SELECT * FROM tbNuvoOzelGun");
         settings.Open();

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 #include "db/DbValue.h"
+#include "db/ResultRows.h"
 
 namespace velmora::db {
 
@@ -37,7 +38,7 @@ struct ColumnDesc {
 
 struct ResultData {
     std::vector<ColumnDesc> columns;
-    std::vector<std::vector<Value>> rows;
+    ResultRows rows;
     bool hasResultSet = false;  // false for statements that return no rows at all
     int64_t rowsAffected = -1;  // rows the statement inserted, changed or deleted; -1 when not known
 };

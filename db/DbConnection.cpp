@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <regex>
 
 #include "db/SqlLexer.h"
 #include "platform/Error.h"
@@ -96,6 +97,15 @@ std::string ReplaceParamMarkers(const std::string& sql, std::vector<std::string>
     return out;
 }
 
+std::string AppendOpenColumn(const std::string& sql) {
+    // Short texts only: the form is short, and most statements are told apart by their first characters.
+    if (sql.size() > 256) return {};
+    static const std::regex kForm(R"(^\s*select\s+\*\s+from\s+[A-Za-z_][\w.]*\s+where\s+([A-Za-z_]\w*)\s*=\s*-\s*\d+\s*;?\s*$)",
+                                  std::regex::icase);
+    std::smatch m;
+    return std::regex_match(sql, m, kForm) ? m[1].str() : std::string();
+}
+
 std::string SingleTableOf(const std::string& sql) {
     // Tokens outside quotes, at parenthesis depth 0.
     std::vector<std::string> tokens;
@@ -145,6 +155,7 @@ void TDbConnection::SetConnected(bool value) {
     if (!value) {
         backend_.reset();
         keyColumns_.clear();
+        appendColumns_.clear();
         return;
     }
     if (backend_) return;
@@ -152,7 +163,19 @@ void TDbConnection::SetConnected(bool value) {
     backend_ = OpenBackend(params, Options);
 }
 
-void TDbConnection::ExecSQL(const std::string& sql) { Backend().Execute(sql, {}, nullptr); }
+void TDbConnection::ExecSQL(const std::string& sql) {
+    appendColumns_.clear();
+    Backend().Execute(sql, {}, nullptr);
+}
+
+const std::vector<ColumnDesc>* TDbConnection::AppendColumns(const std::string& sql) const {
+    auto it = appendColumns_.find(sql);
+    return it == appendColumns_.end() ? nullptr : &it->second;
+}
+
+void TDbConnection::KeepAppendColumns(const std::string& sql, std::vector<ColumnDesc> columns) {
+    appendColumns_[sql] = std::move(columns);
+}
 
 IDbBackend& TDbConnection::Backend() {
     if (!backend_) throw EDatabaseError("The database connection is not open");
@@ -168,7 +191,7 @@ const std::string& TDbConnection::KeyColumnOf(const std::string& table) {
 
 // ---------------------------------------------------------------- field
 
-const Value& TField::Current() const { return query_->CellAt(index_); }
+Value TField::Current() const { return query_->CellAt(index_); }
 
 const std::string& TField::FieldName() const { return query_->result_.columns[index_].name; }
 
@@ -296,11 +319,29 @@ void TDbQuery::SetActive(bool value) {
     }
     if (active_) return;
     if (!connection_) throw EDatabaseError("The query has no connection");
+    // An append open of a key value that never exists answers with no rows: after the first time its columns
+    // come from the connection, without asking the server again.
+    const std::string appendColumn = markerOrder_.empty() && !table_.empty() ? AppendOpenColumn(sql_) : std::string();
+    if (!appendColumn.empty()) {
+        if (const std::vector<ColumnDesc>* columns = connection_->AppendColumns(sql_)) {
+            ResultData data;
+            data.columns = *columns;
+            data.hasResultSet = true;
+            ShowResult(std::move(data));
+            return;
+        }
+    }
     std::vector<Value> bound;
     bound.reserve(markerOrder_.size());
     for (int idx : markerOrder_) bound.push_back(params_[idx].value);
     ResultData data;
     connection_->Backend().Execute(preparedSql_, bound, &data);
+    if (!appendColumn.empty() && data.rows.empty() && Lower(connection_->KeyColumnOf(table_)) == Lower(appendColumn))
+        connection_->KeepAppendColumns(sql_, data.columns);
+    ShowResult(std::move(data));
+}
+
+void TDbQuery::ShowResult(ResultData&& data) {
     result_ = std::move(data);
     fields_.clear();
     lowerNames_.clear();
@@ -361,11 +402,10 @@ TField& TDbQuery::Fields(int number) {
     return *fields_[number - 1];
 }
 
-const Value& TDbQuery::CellAt(int column) const {
-    static const Value kNull;
+Value TDbQuery::CellAt(int column) const {
     if (state_ != State::Browse) return buffer_[column];
-    if (current_ < result_.rows.size()) return result_.rows[current_][column];
-    return kNull;
+    if (current_ < result_.rows.size()) return result_.rows.At(current_, static_cast<size_t>(column));
+    return Value::Null();
 }
 
 void TDbQuery::WriteCell(int column, const Value& v) {
@@ -389,7 +429,7 @@ void TDbQuery::Edit() {
     if (state_ == State::Insert) Post();
     if (current_ >= result_.rows.size()) throw EDatabaseError("There is no current row to edit");
     if (table_.empty()) throw EDatabaseError("The statement does not read a single table; rows cannot be changed");
-    buffer_ = result_.rows[current_];
+    buffer_ = result_.rows.ValuesOf(current_);
     written_.assign(result_.columns.size(), false);
     state_ = State::Edit;
 }
@@ -416,6 +456,8 @@ void TDbQuery::Post() {
         sql = cols.empty() ? "INSERT INTO " + table_ + " DEFAULT VALUES"
                            : "INSERT INTO " + table_ + " (" + cols + ") VALUES (" + marks + ")";
         backend.Execute(sql, values, nullptr);
+        // A row given its key by hand could be the one an append open asks for.
+        if (keyIndex_ >= 0 && written_[keyIndex_]) connection_->ForgetAppendColumns();
         // Only the identity is read back; every other column keeps what was written.
         if (keyIndex_ >= 0 && !written_[keyIndex_]) buffer_[keyIndex_] = Value::Integer(backend.LastIdentity());
         if (keyIndex_ < 0) knownCells_[result_.rows.size()] = written_;
@@ -442,7 +484,7 @@ void TDbQuery::Post() {
             }
             for (size_t c = 0; c < buffer_.size(); ++c)
                 if (written_[c]) intIndex_.erase(static_cast<int>(c));  // rebuilt on the next Locate
-            result_.rows[current_] = std::move(buffer_);
+            result_.rows.Set(current_, buffer_);
         }
     }
     buffer_.clear();
@@ -482,7 +524,7 @@ void AppendMatchTerm(std::string& where, std::vector<Value>& values, const Colum
 // the value read. The statement changes a row only when exactly one matches, so rows that cannot be
 // told apart are never changed together; anything but one row changed is an error.
 void TDbQuery::UpdateByValuesRead(const std::string& sets, std::vector<Value> values) {
-    const std::vector<Value>& original = result_.rows[current_];
+    const auto original = result_.rows[current_];
     auto known = knownCells_.find(current_);
     std::string where;
     std::vector<Value> matchValues;

@@ -41,12 +41,20 @@ public:
     // The key column of a table, asked of the server once per session: every appended queue row needs it.
     const std::string& KeyColumnOf(const std::string& table);
 
+    // The columns of an empty append open ("SELECT * FROM t WHERE <key> = -1"), kept per statement text for
+    // the session: every single-row insert opens one, and its answer cannot change while the schema stands.
+    // A new session starts without any; ExecSQL forgets them, since it may change a table.
+    const std::vector<ColumnDesc>* AppendColumns(const std::string& sql) const;
+    void KeepAppendColumns(const std::string& sql, std::vector<ColumnDesc> columns);
+    void ForgetAppendColumns() { appendColumns_.clear(); }
+
     // Tests: open over a backend made elsewhere.
     void AttachBackend(std::unique_ptr<IDbBackend> backend) { backend_ = std::move(backend); }
 
 private:
     std::unique_ptr<IDbBackend> backend_;
     std::unordered_map<std::string, std::string> keyColumns_;
+    std::unordered_map<std::string, std::vector<ColumnDesc>> appendColumns_;
 };
 
 class TDbQuery;
@@ -84,7 +92,7 @@ public:
     void SaveToFile(const std::string& path) const;
 
 private:
-    const Value& Current() const;
+    Value Current() const;
     TDbQuery* query_;
     int index_;
 };
@@ -129,9 +137,10 @@ private:
     friend class TField;
     enum class State { Browse, Insert, Edit };
 
+    void ShowResult(ResultData&& data);  // holds a freshly read result and makes the query active
     void RequireActive() const;
     int ColumnIndex(const std::string& name) const;  // -1 when absent
-    const Value& CellAt(int column) const;
+    Value CellAt(int column) const;
     void WriteCell(int column, const Value& v);
     void IndexRow(size_t row);
     // Update of the current row of a table without key, found by the values read; see Post.
@@ -165,6 +174,9 @@ private:
     std::unordered_map<int, std::unordered_map<int64_t, size_t>> intIndex_;
 };
 
+// The column of "SELECT * FROM <table> WHERE <column> = -<digits>", the form that opens an empty result for
+// appending; empty for any other statement.
+std::string AppendOpenColumn(const std::string& sql);
 // The single table a "SELECT ... FROM <table> ..." statement reads, or empty.
 std::string SingleTableOf(const std::string& sql);
 // Replaces ":name" markers outside quoted literals with '?'; names in marker order.

@@ -183,10 +183,10 @@ int32_t IntegerValue(const xml::XmlElement& parent, const char* name) {
 
 // Parses the answer and hands its root to read; every failure, of any kind, becomes false.
 template <class Reader>
-bool ReadAnswer(const std::string& response, const Reader& read) {
+bool ReadAnswer(std::string response, const Reader& read) {
     try {
         xml::XmlDocument doc;
-        if (!doc.TryLoadFromString(response)) return false;
+        if (!doc.TryLoadReadOnly(std::move(response))) return false;
         read(doc.Root());
         return true;
     } catch (...) {
@@ -295,8 +295,10 @@ bool TLoginResult::LoadFromString(const std::string& AResponse) {
     });
 }
 
-bool TSendSMSResponse::LoadFromString(const std::string& AResponse) {
-    return ReadAnswer(AResponse, [this](const xml::XmlElement& root) {
+bool TSendSMSResponse::LoadFromString(const std::string& AResponse) { return LoadFromString(std::string(AResponse)); }
+
+bool TSendSMSResponse::LoadFromString(std::string&& AResponse) {
+    return ReadAnswer(std::move(AResponse), [this](const xml::XmlElement& root) {
         FResponseCode = IntegerValue(root, "RTCD");
         std::vector<xml::XmlElement> entries = RequiredChild(root, "RSP_LIST").Children();
         FResponseList.reserve(FResponseList.size() + entries.size());
@@ -311,8 +313,10 @@ bool TSendSMSResponse::LoadFromString(const std::string& AResponse) {
     });
 }
 
-bool TReportResponse::LoadFromString(const std::string& AResponse) {
-    return ReadAnswer(AResponse, [this](const xml::XmlElement& root) {
+bool TReportResponse::LoadFromString(const std::string& AResponse) { return LoadFromString(std::string(AResponse)); }
+
+bool TReportResponse::LoadFromString(std::string&& AResponse) {
+    return ReadAnswer(std::move(AResponse), [this](const xml::XmlElement& root) {
         FReportStatus = IntegerValue(root, "RTCD");
         FExplanation = TextValue(root, "EXP");
         std::vector<xml::XmlElement> entries = RequiredChild(root, "RSP_LIST").Children();
@@ -364,7 +368,7 @@ bool SendSMSWithLogin(const std::string& AUserName, const std::string& APassword
     ASendSMS.SetJobId(AJobId);
     ASendSMS.SetCampaignGroup(ACampaignGroup);
     std::string answer = client->SendBulkSMS(ASendSMS.AsString());
-    AResponse.LoadFromString(answer);
+    AResponse.LoadFromString(std::move(answer));
     return true;
 }
 
@@ -376,7 +380,7 @@ bool GetReportWithLogin(const std::string& AUserName, const std::string& APasswo
     AGetReport.SetToken(std::move(token));
     AGetReport.SetJobId(AJobId);
     std::string answer = client->Report(AGetReport.AsString());
-    AResponse.LoadFromString(answer);
+    AResponse.LoadFromString(std::move(answer));
     return true;
 }
 

@@ -140,6 +140,7 @@ public:
 
     // Appends the answered entries; see TLoginResult::LoadFromString for failures.
     bool LoadFromString(const std::string& AResponse);
+    bool LoadFromString(std::string&& AResponse);  // parses in the text itself, which it uses up
 
 private:
     TSendSMSResponseList FResponseList;
@@ -238,6 +239,7 @@ public:
 
     // Appends the answered entries; see TLoginResult::LoadFromString for failures.
     bool LoadFromString(const std::string& AResponse);
+    bool LoadFromString(std::string&& AResponse);  // parses in the text itself, which it uses up
 
 private:
     TReportResponseItemList FReportResponseItemList;

@@ -117,12 +117,11 @@ std::string ContentType(const std::string& namespaceUri, const std::string& oper
     return "application/soap+xml; charset=\"utf-8\";action=\"" + namespaceUri + operation + "\"";
 }
 
-std::string ReadAnswer(const platform::HttpResponse& response, const std::string& operation,
-                       const std::string& address) {
+std::string ReadAnswer(platform::HttpResponse response, const std::string& operation, const std::string& address) {
     const bool success = response.status >= 200 && response.status < 300;
     xml::XmlDocument doc;
     std::string parseError;
-    const bool isXml = doc.TryLoadFromString(response.body, &parseError);
+    const bool isXml = doc.TryLoadReadOnly(std::move(response.body), &parseError);
     xml::XmlElement envelope = isXml ? doc.Root() : xml::XmlElement();
     xml::XmlElement body;
     if (envelope && LocalName(envelope.Name()) == "Envelope") body = ChildByLocalName(envelope, "Body");
@@ -159,7 +158,7 @@ std::string SoapClient::Call(const std::string& operation, const std::string& da
         const std::string envelope = BuildEnvelope(namespaceUri_, operation, data);
         response = platform::HttpPost(endpoint_, headers, envelope, timeouts, trust_);
     }
-    return ReadAnswer(response, operation, endpoint_);
+    return ReadAnswer(std::move(response), operation, endpoint_);
 }
 
 } // namespace velmora::soap

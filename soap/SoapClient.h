@@ -37,7 +37,7 @@ std::string BuildEnvelope(const std::string& namespaceUri, const std::string& op
 std::string ContentType(const std::string& namespaceUri, const std::string& operation);
 
 // Turns an HTTP answer into the result text, or raises as Call does. address names the endpoint in messages.
-std::string ReadAnswer(const platform::HttpResponse& response, const std::string& operation,
-                       const std::string& address);
+// The body is parsed in place: a caller that has no more use for the answer moves it in.
+std::string ReadAnswer(platform::HttpResponse response, const std::string& operation, const std::string& address);
 
 } // namespace velmora::soap

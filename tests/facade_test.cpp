@@ -8,6 +8,7 @@
 #include <ostream>
 
 #include "db/DbConnection.h"
+#include "db/RequestCountingBackend.h"
 #include "platform/Error.h"
 #include "tests/TestSupport.h"
 #include "tests/TestWire.h"
@@ -395,6 +396,73 @@ TEST_P(KeylessFacadeTest, RowsThatCannotBeToldApartOrChangedMeanwhileAreLeftAlon
 INSTANTIATE_TEST_SUITE_P(Backends, KeylessFacadeTest,
                          testing::Values(Backend::Sqlite, Backend::OdbcSqlite, Backend::SqlServerWire), BackendName);
 
+TEST_P(FacadeTest, AppendOpenIsAskedOncePerSessionAndANewSessionSeesASchemaChange) {
+    if (GetParam() == Backend::SqlServerWire) GTEST_SKIP() << "the SQL Server simulator counts its requests itself";
+    // A session whose requests are counted, on the backend of this case.
+    auto openCounted = [&](TDbConnection& c, RequestCounter& counter) {
+        std::unique_ptr<IDbBackend> inner = GetParam() == Backend::Sqlite
+                                                ? OpenSqliteBackend(path_)
+                                                : OpenOdbcBackend(test::SqliteOdbcConnectionString(path_));
+        c.AttachBackend(std::make_unique<RequestCountingBackend>(std::move(inner), &counter));
+    };
+    auto appendOne = [](TDbConnection& c, const std::string& sql, const std::string& name) {
+        TDbQuery q(&c);
+        q.SetSQL(sql);
+        q.Open();
+        EXPECT_EQ(q.RecordCount(), 0);
+        q.Append();
+        q.FieldByName("ad").SetValue(name);
+        q.Post();
+        return q.FieldByName("id").AsInteger();
+    };
+    struct Case {
+        const char* sql;
+        bool askedOnce;
+    };
+    const Case cases[] = {
+        {"SELECT * FROM tbOrnek WHERE id = -1", true},
+        {"select *  from tbOrnek where ID=-7", true},
+        {"SELECT * FROM tbOrnek WHERE sayi = -1", false},  // not the key: such a row may appear
+        {"SELECT * FROM tbOrnek WHERE id = 0", false},
+    };
+    for (const Case& c : cases) {
+        RequestCounter counter;
+        TDbConnection session;
+        openCounted(session, counter);
+        appendOne(session, c.sql, "ilk");
+        const long long first = counter.requests;
+        int lastId = 0;
+        for (int i = 0; i < 3; ++i) lastId = appendOne(session, c.sql, "sonraki");
+        // Each later append is its insert alone when the open is answered by the session.
+        EXPECT_EQ(counter.requests - first, c.askedOnce ? 3 : 6) << c.sql;
+        EXPECT_GT(lastId, 2) << c.sql;
+    }
+
+    // The table changes between two sessions: the next session's append sees the new column.
+    {
+        RequestCounter counter;
+        TDbConnection before;
+        openCounted(before, counter);
+        appendOne(before, "SELECT * FROM tbOrnek WHERE id = -1", "önce");
+    }
+    test::RunSqliteScript(path_, "ALTER TABLE tbOrnek ADD COLUMN yeni VARCHAR(10);");
+    RequestCounter counter;
+    TDbConnection after;
+    openCounted(after, counter);
+    TDbQuery q(&after);
+    q.SetSQL("SELECT * FROM tbOrnek WHERE id = -1");
+    q.Open();
+    q.Append();
+    q.FieldByName("yeni").SetValue("değer");
+    q.Post();
+    const int id = q.FieldByName("id").AsInteger();
+    TDbQuery check(&after);
+    check.SetSQL("SELECT yeni FROM tbOrnek WHERE id = " + std::to_string(id));
+    check.Open();
+    EXPECT_EQ(check.FieldByName("yeni").AsString(), "değer");
+}
+
+
 INSTANTIATE_TEST_SUITE_P(Backends, FacadeTest, testing::Values(Backend::Sqlite, Backend::OdbcSqlite, Backend::SqlServerWire), BackendName);
 
 TEST(FacadeConnection, DisconnectingAClosedConnectionDoesNothing) {
@@ -438,6 +506,19 @@ TEST(FacadeText, ParameterMarkers) {
         EXPECT_EQ(ReplaceParamMarkers(c.sql, names), c.prepared) << c.sql;
         EXPECT_EQ(names, c.names) << c.sql;
     }
+}
+
+TEST(FacadeText, AppendOpenForm) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"SELECT * FROM tbNuvoListe WHERE id = -1", "id"},
+        {"  select * from dbo.tbNuvoListe where Id = - 12 ;", "Id"},
+        {"SELECT * FROM tbNuvoListe WHERE id = 1", ""},
+        {"SELECT * FROM tbNuvoListe WHERE id = -1 OR 1 = 1", ""},
+        {"SELECT * FROM tbNuvoListe WHERE id = :id", ""},
+        {"SELECT id FROM tbNuvoListe WHERE id = -1", ""},
+        {"SELECT * FROM tbNuvoAlisverisGonderilen WHERE AlisVerisId = 'QORVANT'", ""},
+    };
+    for (const auto& [sql, column] : cases) EXPECT_EQ(AppendOpenColumn(sql), column) << sql;
 }
 
 TEST(FacadeText, SingleTableOfAStatement) {

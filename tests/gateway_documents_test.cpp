@@ -447,5 +447,32 @@ TEST(GatewayAnswers, WhatTheRequestsWriteTheGatewayReadsBack) {
     EXPECT_EQ(doc.Root().ChildText("PWD"), "p\"'w");
 }
 
+// A read-only answer (parsed in place, texts kept in their elements) reads exactly like a normal document.
+TEST(GatewayAnswers, ReadOnlyDocumentReadsLikeAnEditableOne) {
+    const char* docs[] = {
+        "<A><B>metin</B><C/><D> </D><E>a &amp; b &#x130;</E></A>",
+        "<A><B><![CDATA[<x>]]>sonra</B><C>önce<![CDATA[ve]]></C></A>",
+        "<A><B>satır\r\nbir</B><C>x<!-- not -->y</C></A>",
+        "<?xml version=\"1.0\"?><A><B>bir<C>iç</C>iki</B></A>",
+    };
+    for (const char* text : docs) {
+        xml::XmlDocument editable, readOnly;
+        ASSERT_TRUE(editable.TryLoadFromString(text)) << text;
+        ASSERT_TRUE(readOnly.TryLoadReadOnly(std::string(text))) << text;
+        const std::vector<xml::XmlElement> a = editable.Root().Children(), b = readOnly.Root().Children();
+        ASSERT_EQ(a.size(), b.size()) << text;
+        for (size_t i = 0; i < a.size(); ++i) {
+            EXPECT_EQ(a[i].Name(), b[i].Name()) << text;
+            std::string ta, tb;
+            try { ta = a[i].Text(); } catch (const EXmlError&) { ta = "<elements>"; }
+            try { tb = b[i].Text(); } catch (const EXmlError&) { tb = "<elements>"; }
+            EXPECT_EQ(ta, tb) << text << " element " << a[i].Name();
+        }
+    }
+    xml::XmlDocument broken;
+    EXPECT_FALSE(broken.TryLoadReadOnly("<A><B></A>"));
+    EXPECT_FALSE(broken.TryLoadReadOnly(""));
+}
+
 } // namespace
 } // namespace velmora::gateway

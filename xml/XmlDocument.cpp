@@ -60,7 +60,8 @@ std::vector<XmlElement> XmlElement::Children(const std::string& name) const {
 
 std::string XmlElement::Text() const {
     if (!node_) return {};
-    std::string text;
+    // A read-only document holds an element's leading text in the element (empty otherwise).
+    std::string text = Node(node_).value();
     for (pugi::xml_node c = Node(node_).first_child(); c; c = c.next_sibling()) {
         switch (c.type()) {
         case pugi::node_pcdata:
@@ -124,8 +125,20 @@ XmlDocument::~XmlDocument() = default;
 
 bool XmlDocument::TryLoadFromString(const std::string& utf8, std::string* error) {
     pugi::xml_parse_result r = doc_->load_buffer(utf8.data(), utf8.size(), kParseOptions, pugi::encoding_utf8);
-    if (!r) {
-        if (error) *error = std::string(r.description()) + " at offset " + std::to_string(r.offset);
+    return Loaded(static_cast<bool>(r), r.description(), static_cast<size_t>(r.offset), error);
+}
+
+bool XmlDocument::TryLoadReadOnly(std::string&& utf8, std::string* error) {
+    doc_->reset();
+    text_ = std::move(utf8);
+    pugi::xml_parse_result r = doc_->load_buffer_inplace(text_.data(), text_.size(),
+                                                         kParseOptions | pugi::parse_embed_pcdata, pugi::encoding_utf8);
+    return Loaded(static_cast<bool>(r), r.description(), static_cast<size_t>(r.offset), error);
+}
+
+bool XmlDocument::Loaded(bool ok, const char* description, size_t offset, std::string* error) {
+    if (!ok) {
+        if (error) *error = std::string(description) + " at offset " + std::to_string(offset);
         return false;
     }
     if (!doc_->document_element()) {

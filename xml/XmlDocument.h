@@ -60,11 +60,17 @@ public:
     void LoadFromFile(const std::string& path);
     // Non-throwing variant for lenient readers.
     bool TryLoadFromString(const std::string& utf8, std::string* error = nullptr);
+    // The same for a document that is only read, such as a gateway answer of 100,000 entries: parsed in
+    // place in the text it is given (the document keeps it), each element's text held in the element
+    // itself instead of a node of its own. Elements read the same; such a document must not be changed.
+    bool TryLoadReadOnly(std::string&& utf8, std::string* error = nullptr);
 
     XmlElement Root() const;  // the document element, empty when there is none
 
 private:
+    bool Loaded(bool ok, const char* description, size_t offset, std::string* error);
     std::unique_ptr<pugi::xml_document> doc_;
+    std::string text_;  // the text a read-only document was parsed in
 };
 
 // Escapes the five characters & < > " ' as entity references.

@@ -527,8 +527,15 @@ Outcome SqlEngine::RunStatement(const std::string& sql, const std::vector<Value>
             if (data.hasResultSet) {
                 ResultSet set;
                 set.columns = ColumnsFor(data, DeclaredTypes(body));
-                set.rows = std::move(data.rows);
-                        out.sets.push_back(std::move(set));
+                set.rows.reserve(data.rows.size());
+                for (size_t r = 0; r < data.rows.size(); ++r) {
+                    const auto row = data.rows[r];
+                    std::vector<db::Value> cells;
+                    cells.reserve(row.size());
+                    for (size_t c = 0; c < row.size(); ++c) cells.push_back(row[c]);
+                    set.rows.push_back(std::move(cells));
+                }
+                out.sets.push_back(std::move(set));
             } else if (changes) {
                 out.rowsAffected = TotalChanges() - before;
             }
