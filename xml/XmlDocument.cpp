@@ -76,12 +76,14 @@ std::string XmlElement::Text() const {
 
 std::string XmlElement::TextContent() const {
     if (!node_) return {};
-    std::string text;
     // Walked without recursion: an answer nested a million levels deep must not exhaust the stack.
+    // A document parsed in place keeps an element's leading text as the element's value.
     const pugi::xml_node top = Node(node_);
+    std::string text = top.value();
     pugi::xml_node n = top.first_child();
     while (n) {
-        if (n.type() == pugi::node_pcdata || n.type() == pugi::node_cdata) text += n.value();
+        if (n.type() == pugi::node_pcdata || n.type() == pugi::node_cdata || n.type() == pugi::node_element)
+            text += n.value();
         if (n.type() == pugi::node_element && n.first_child()) {
             n = n.first_child();
             continue;
