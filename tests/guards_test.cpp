@@ -349,21 +349,25 @@ TEST_F(RunFixture, TwoProcessesWithDifferentRunLocksOnTheSameTenantsSendNothingT
 TEST(TenantLock, AKilledHolderReleasesItAndALinkIsNotFollowed) {
     test::TempDir dir;
     const std::string path = dir.File("tenant.db.velmora-lock");
+    // The child says on a pipe when it holds the lock, so this process never takes it first.
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
     pid_t child = fork();
     if (child == 0) {
+        close(ready[0]);
         platform::FileLockAttempt held = platform::FileLock::TryLock(path, false);
-        if (!held.lock) _exit(1);
+        const char byte = held.lock ? '1' : '0';
+        if (write(ready[1], &byte, 1) != 1 || !held.lock) _exit(1);
         pause();
         _exit(0);
     }
     ASSERT_GT(child, 0);
-    platform::FileLockAttempt attempt;
-    for (int i = 0; i < 2000; ++i) {  // until the child holds it
-        attempt = platform::FileLock::TryLock(path, false);
-        if (attempt.heldElsewhere) break;
-        attempt.lock.reset();
-        usleep(5000);
-    }
+    close(ready[1]);
+    char byte = 0;
+    const bool told = read(ready[0], &byte, 1) == 1;
+    close(ready[0]);
+    ASSERT_TRUE(told && byte == '1') << "the child could not take the lock";
+    platform::FileLockAttempt attempt = platform::FileLock::TryLock(path, false);
     EXPECT_TRUE(attempt.heldElsewhere);
     EXPECT_FALSE(attempt.lock);
     kill(child, SIGKILL);
