@@ -296,7 +296,7 @@ TEST(VerdictJournal, IsSavedWholeOwnerOnlyAndRemoved) {
     EXPECT_FALSE(j.Exists());
     j.Save(TVerdictBatch{TVerdictKind::Send, {Sent(1, 2, "OK")}});
     EXPECT_TRUE(j.Exists());
-    EXPECT_EQ(j.Path().rfind(dir.File("kararlar/x_y_z-"), 0), 0u) << j.Path();
+    EXPECT_EQ(j.Path().rfind(dir.File("kararlar") + platform::PathSeparator() + "x_y_z-", 0), 0u) << j.Path();
 #ifndef _WIN32
     struct stat st {};
     ASSERT_EQ(::stat(j.Path().c_str(), &st), 0);
