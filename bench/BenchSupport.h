@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace velmora::bench {
@@ -40,6 +41,29 @@ inline void Exec(sqlite3* db, const std::string& sql) {
         std::fprintf(stderr, "sqlite: %s\n", err ? err : "unknown error");
         std::exit(1);
     }
+}
+
+// Adds `rows` queue rows through insertSql, whose three markers take the number, the text and the
+// registration moment (one millisecond apart); the caller holds the transaction.
+inline void InsertQueueRows(sqlite3* db, const char* insertSql, int rows, const std::function<std::string(int)>& text) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, insertSql, -1, &st, nullptr) != SQLITE_OK) {
+        std::fprintf(stderr, "sqlite: %s\n", sqlite3_errmsg(db));
+        std::exit(1);
+    }
+    for (int i = 0; i < rows; ++i) {
+        const std::string gsm = "0532" + std::to_string(1000000 + i);
+        const std::string message = text(i);
+        char stamp[32];
+        std::snprintf(stamp, sizeof stamp, "2026-12-10 %02d:%02d:%02d.%03d", i / 3600000 % 24, i / 60000 % 60,
+                      i / 1000 % 60, i % 1000);
+        sqlite3_bind_text(st, 1, gsm.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(st, 2, message.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(st, 3, stamp, -1, SQLITE_TRANSIENT);
+        sqlite3_step(st);
+        sqlite3_reset(st);
+    }
+    sqlite3_finalize(st);
 }
 
 // Removes a database file with its write-ahead log.

@@ -29,22 +29,10 @@ std::string MakeTenant(const std::string& path, int rows) {
     sqlite3_open(path.c_str(), &db);
     Exec(db, platform::ReadWholeFile(VELMORA_SOURCE_DIR "/tools/schema/tenant.sqlite.sql"));
     Exec(db, "BEGIN");
-    sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(db, "INSERT INTO tbNuvoListe (mesaj_grubu, gsm, mesaj, durum, hemen_gonder, sms_sayisi, "
-                           "kayit_tarihi) VALUES (4, ?, ?, 0, 0, 1, ?)", -1, &st, nullptr);
-    for (int i = 0; i < rows; ++i) {
-        std::string gsm = "0532" + std::to_string(1000000 + i);
-        std::string text = "Sevgili müşterimiz, doğum gününüz kutlu olsun! #" + std::to_string(i);
-        char stamp[32];
-        std::snprintf(stamp, sizeof stamp, "2026-12-10 %02d:%02d:%02d.%03d", i / 3600000 % 24, i / 60000 % 60,
-                      i / 1000 % 60, i % 1000);
-        sqlite3_bind_text(st, 1, gsm.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(st, 2, text.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(st, 3, stamp, -1, SQLITE_TRANSIENT);
-        sqlite3_step(st);
-        sqlite3_reset(st);
-    }
-    sqlite3_finalize(st);
+    bench::InsertQueueRows(db,
+                           "INSERT INTO tbNuvoListe (mesaj_grubu, gsm, mesaj, durum, hemen_gonder, sms_sayisi, "
+                           "kayit_tarihi) VALUES (4, ?, ?, 0, 0, 1, ?)",
+                           rows, [](int i) { return "Sevgili müşterimiz, doğum gününüz kutlu olsun! #" + std::to_string(i); });
     Exec(db, "COMMIT");
     sqlite3_close(db);
     return path;
