@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
+#include "db/TsqlDialect.h"
 #include "platform/Paths.h"
 #include "tools/gatewaysim/GatewaySimulator.h"
 
@@ -47,7 +48,6 @@ void MakeTenant(const std::string& path, bool blast, int rows) {
              "INSERT INTO tbNuvoSonKontrol (alisveris_sonrasi, ozel_gunler, taksit_hatirlatma, gecikmis_odeme) VALUES "
              "('2026-12-10 09:00:00.000', '2026-12-10 00:00:00.000', '2026-12-10 00:00:00.000', "
              "'2026-12-10 00:00:00.000');");
-    sqlite3_stmt* st = nullptr;
     if (blast) {
         Exec(db, "INSERT INTO tbNuvoSorguListesi (otomatik_calistir, saat, son_gonderme_tarihi, xml, mesaj, "
                  "cep_telefonu_alani) VALUES (1, '1899-12-30 10:00:00.000', '2026-12-09 10:00:00.000', CAST("
@@ -55,6 +55,7 @@ void MakeTenant(const std::string& path, bool blast, int rows) {
                  "</SorguAciklama><Sorgu>SELECT sAdi AS Adi, sSoyadi AS Soyadi, sGSM AS Telefon FROM tbMusteri "
                  "ORDER BY nMusteriID</Sorgu></OzelSorgu>' AS BLOB), 'Sayın {{Adi}} {{Soyadi}}, yeni sezon "
                  "ürünlerimiz mağazalarımızda!', 'Telefon');");
+        sqlite3_stmt* st = nullptr;
         sqlite3_prepare_v2(db, "INSERT INTO tbMusteri (nMusteriID, lKodu, sAdi, sSoyadi, sGSM) VALUES (?, ?, ?, ?, ?)",
                            -1, &st, nullptr);
         for (int i = 1; i <= rows; ++i) {
@@ -68,25 +69,17 @@ void MakeTenant(const std::string& path, bool blast, int rows) {
             sqlite3_step(st);
             sqlite3_reset(st);
         }
+        sqlite3_finalize(st);
     } else {
-        sqlite3_prepare_v2(db, "INSERT INTO tbNuvoListe (mesaj_grubu, gsm, mesaj, durum, hemen_gonder, "
+        bench::InsertQueueRows(db,
+                               "INSERT INTO tbNuvoListe (mesaj_grubu, gsm, mesaj, durum, hemen_gonder, "
                                "gonderme_baslangic, gonderme_bitis, sms_sayisi, kayit_tarihi) VALUES "
                                "(2, ?, ?, 0, 1, '2026-12-10 09:00:00.000', '2026-12-10 09:00:00.000', 1, ?)",
-                           -1, &st, nullptr);
-        for (int i = 0; i < rows; ++i) {
-            const std::string gsm = "0532" + std::to_string(1000000 + i);
-            const std::string text = "Sayın Ayşe" + std::to_string(i) + " Yılmaz, yeni sezon ürünlerimiz mağazalarımızda!";
-            char stamp[32];
-            std::snprintf(stamp, sizeof stamp, "2026-12-10 %02d:%02d:%02d.%03d", i / 3600000 % 24, i / 60000 % 60,
-                          i / 1000 % 60, i % 1000);
-            sqlite3_bind_text(st, 1, gsm.c_str(), -1, SQLITE_TRANSIENT);
-            sqlite3_bind_text(st, 2, text.c_str(), -1, SQLITE_TRANSIENT);
-            sqlite3_bind_text(st, 3, stamp, -1, SQLITE_TRANSIENT);
-            sqlite3_step(st);
-            sqlite3_reset(st);
-        }
+                               rows, [](int i) {
+                                   return "Sayın Ayşe" + std::to_string(i) +
+                                          " Yılmaz, yeni sezon ürünlerimiz mağazalarımızda!";
+                               });
     }
-    sqlite3_finalize(st);
     Exec(db, "COMMIT");
     sqlite3_close(db);
 }
@@ -106,6 +99,8 @@ long long Scalar(const std::string& path, const std::string& sql) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // The schema names the program's text collations; the raw connections that build the files need them.
+    db::tsql::RegisterCollationsForEveryConnection();
     const std::string mode = argc > 1 ? argv[1] : "blast";
     const int rows = argc > 2 ? std::atoi(argv[2]) : 100000;
     const int delayUs = argc > 3 ? std::atoi(argv[3]) : 1000;
