@@ -1,18 +1,22 @@
-// One whole run of the built program against one tenant with every database request held back by a LAN's
-// round trip: a custom-query blast to every customer, then sending and reporting; or only the sending and
-// reporting of rows already pending. Prints the wall time, the requests per message and per verdict, and
-// the program's peak resident memory.
+// One whole run of the built program against one tenant: a custom-query blast to every customer, then
+// sending and reporting; or only the sending and reporting of rows already pending. The run goes once on
+// the embedded database and once through the SQL Server simulator over TDS, every request held back by a
+// LAN's round trip. Prints the wall time, the program's peak resident memory and, over the wire, the
+// requests the server received per message and per verdict and the window from the gateway's answer to
+// the last verdict written.
 //
-//   lan_run_bench [blast|pending] [rows=100000] [delay_us=1000] [dir=temporary folder]
+//   lan_run_bench [blast|pending] [rows=100000] [delay_ms=1] [both|embedded|wire] [dir=temporary folder]
 #include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -20,6 +24,7 @@
 #include "db/TsqlDialect.h"
 #include "platform/Paths.h"
 #include "tools/gatewaysim/GatewaySimulator.h"
+#include "tools/sqlserversim/SqlServerSimulator.h"
 
 using namespace velmora;
 
@@ -27,6 +32,7 @@ namespace {
 
 using bench::Exec;
 using bench::RemoveDb;
+using Clock = std::chrono::steady_clock;
 
 void Schema(const std::string& path, const char* file) {
     RemoveDb(path);
@@ -84,6 +90,24 @@ void MakeTenant(const std::string& path, bool blast, int rows) {
     sqlite3_close(db);
 }
 
+// The program database with the one tenant, reached at `server` under `database`.
+void MakeProgram(const std::string& path, const std::string& server, const std::string& database) {
+    Schema(path, "program.sqlite.sql");
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    Exec(db, "INSERT INTO tbNuvoVeriTabani (sunucu, kullanici_adi, parola, veritabani, aktif) VALUES ('" + server +
+                 "', 'sa', 'gizli', '" + database + "', 1);");
+    sqlite3_close(db);
+}
+
+void WriteSettings(const std::string& path, const std::string& server, const std::string& database,
+                   const std::string& gateway) {
+    std::ofstream(path) << "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<Ayarlar><VeriTabani><Sunucu>" << server
+                        << "</Sunucu><KullaniciAdi>sa</KullaniciAdi><Parola>gizli</Parola><VeriTabaniAdi>" << database
+                        << "</VeriTabaniAdi></VeriTabani><SMSServisi><Sunucu>" << gateway
+                        << "</Sunucu></SMSServisi></Ayarlar>\n";
+}
+
 long long Scalar(const std::string& path, const std::string& sql) {
     sqlite3* db = nullptr;
     sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
@@ -96,6 +120,162 @@ long long Scalar(const std::string& path, const std::string& sql) {
     return v;
 }
 
+struct RunOutcome {
+    int status = -1;
+    double seconds = 0;
+    double peakKiB = 0;
+    double cpuSeconds = 0;  // the program's own, user and system
+};
+
+// Runs the built program once with the given settings file; the environment is built before the fork,
+// since the simulators' threads run in this process.
+RunOutcome RunProgram(const std::string& settings, const std::string& dir) {
+    const std::string exe = VELMORA_BINARY_DIR "/driver/velmora";
+    std::vector<std::string> env = {"VELMORA_NOW=2026-12-10 10:00:30", "VELMORA_SETTINGS_FILE=" + settings,
+                                    "VELMORA_LOG_FILE=" + dir + "velmora-lan-run.log",
+                                    "VELMORA_LOCK_FILE=" + dir + "velmora-lan.lock",
+                                    "VELMORA_JOURNAL_DIR=" + dir};
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        if (entry.rfind("VELMORA_", 0) != 0) env.push_back(entry);
+    }
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    char* const argv[] = {const_cast<char*>(exe.c_str()), nullptr};
+
+    bench::Stopwatch watch;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execve(exe.c_str(), argv, envp.data());
+        _exit(127);
+    }
+    RunOutcome out;
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    out.seconds = watch.Seconds();
+    out.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    out.peakKiB = static_cast<double>(usage.ru_maxrss);
+    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    out.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    return out;
+}
+
+void PrintCommon(const RunOutcome& run, const std::string& tenant, int rows) {
+    std::printf("  exit status %d\n", run.status);
+    std::printf("  wall time end to end              %10.1f s  (the program's processor time %.1f s)\n", run.seconds,
+                run.cpuSeconds);
+    std::printf("  rows queued / reported (state 3)   %9lld / %lld\n", Scalar(tenant, "SELECT COUNT(*) FROM tbNuvoListe"),
+                Scalar(tenant, "SELECT COUNT(*) FROM tbNuvoListe WHERE durum = 3"));
+    std::printf("  peak RSS of the program           %10.1f MiB  (%.0f bytes per row)\n", run.peakKiB / 1024.0,
+                run.peakKiB * 1024.0 / rows);
+}
+
+void Embedded(bool blast, int rows, const std::string& dir) {
+    const std::string tenant = dir + "velmora-lan-tenant.db";
+    const std::string program = dir + "velmora-lan-program.db";
+    const std::string settings = dir + "velmora-lan-Settings.xml";
+    MakeTenant(tenant, blast, rows);
+    MakeProgram(program, "sqlite:" + tenant, "tenant");
+    sim::GatewaySimulator gateway;
+    gateway.AddAccount("demo", "secret");
+    gateway.Start();
+    WriteSettings(settings, "sqlite:" + program, "program", gateway.Host());
+    std::printf("embedded database\n");
+    const RunOutcome run = RunProgram(settings, dir);
+    gateway.Stop();
+    PrintCommon(run, tenant, rows);
+    RemoveDb(tenant);
+    RemoveDb(program);
+}
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+void Wire(bool blast, int rows, int delayMs, const std::string& dir) {
+    const std::string tenant = dir + "velmora-lan-tenant.db";
+    const std::string program = dir + "velmora-lan-program.db";
+    const std::string settings = dir + "velmora-lan-Settings.xml";
+    MakeTenant(tenant, blast, rows);
+    sqlsim::SqlServerSimulator server;
+    server.AddDatabase("VelmoraProgram", program);
+    server.AddDatabase("Magaza", tenant);
+    server.AddLogin("sa", "gizli");
+    server.Start();
+    MakeProgram(program, server.ServerText(), "Magaza");
+
+    sim::GatewaySimulator gateway;
+    gateway.AddAccount("demo", "secret");
+    std::atomic<Clock::rep> sendAt{0}, reportAt{0};
+    gateway.SetRequestHook([&](const sim::ReceivedRequest& r) {
+        const Clock::rep now = Clock::now().time_since_epoch().count();
+        if (r.operation == "SendBulkSMS") sendAt = now;
+        else if (r.operation == "Report") reportAt = now;
+    });
+    gateway.Start();
+    WriteSettings(settings, server.ServerText(), "VelmoraProgram", gateway.Host());
+    server.SetRequestDelayMilliseconds(delayMs);
+    std::printf("SQL Server simulator over TDS (FreeTDS ODBC), %d ms per request\n", delayMs);
+    const RunOutcome run = RunProgram(settings, dir);
+    gateway.Stop();
+    const std::vector<sqlsim::ReceivedRequest> requests = server.Requests();
+    server.Stop();
+
+    // The tenant's sessions in the order they began: generation first, then sending and reporting.
+    std::map<int, std::vector<const sqlsim::ReceivedRequest*>> sessions;
+    long long programRequests = 0;
+    for (const auto& r : requests) {
+        if (r.kind == sqlsim::ReceivedRequest::Kind::Attention) continue;
+        if (r.database == "Magaza") sessions[r.session].push_back(&r);
+        else ++programRequests;
+    }
+    long long generation = 0, sending = 0, reporting = 0;
+    const sqlsim::ReceivedRequest *firstSend = nullptr, *lastSend = nullptr, *firstReport = nullptr,
+                                  *lastReport = nullptr;
+    bool inReport = false;
+    const size_t tenantSessions = sessions.size();
+    size_t index = 0;
+    for (const auto& [spid, list] : sessions) {
+        const bool sendReport = ++index == tenantSessions && tenantSessions > 1;
+        for (const sqlsim::ReceivedRequest* r : list) {
+            if (!sendReport) {
+                ++generation;
+                continue;
+            }
+            if (r->text.find("WHERE durum = 1") != std::string::npos) inReport = true;
+            (inReport ? reporting : sending) += 1;
+            if (r->text.rfind("UPDATE tbNuvoListe SET rapor_id", 0) == 0) {
+                if (!firstSend) firstSend = r;
+                lastSend = r;
+            } else if (r->text.rfind("UPDATE tbNuvoListe SET durum = 3", 0) == 0) {
+                if (!firstReport) firstReport = r;
+                lastReport = r;
+            }
+        }
+    }
+    const long long queued = Scalar(tenant, "SELECT COUNT(*) FROM tbNuvoListe");
+    const long long sent = Scalar(tenant, "SELECT COUNT(*) FROM tbNuvoListe WHERE durum <> 0");
+    const long long reported = Scalar(tenant, "SELECT COUNT(*) FROM tbNuvoListe WHERE durum = 3");
+    auto per = [](long long n, long long d) { return d > 0 ? static_cast<double>(n) / static_cast<double>(d) : 0.0; };
+    PrintCommon(run, tenant, rows);
+    if (blast)
+        std::printf("  generation requests               %10lld  (%.4f per message)\n", generation, per(generation, queued));
+    std::printf("  sending requests                  %10lld  (%.4f per verdict)\n", sending, per(sending, sent));
+    std::printf("  reporting requests                %10lld  (%.4f per verdict)\n", reporting, per(reporting, reported));
+    std::printf("  program database requests         %10lld\n", programRequests);
+    auto window = [&](const char* what, Clock::rep at, const sqlsim::ReceivedRequest* first,
+                      const sqlsim::ReceivedRequest* last) {
+        if (!at || !first) return;
+        const Clock::time_point asked{Clock::duration(at)};
+        std::printf("  %s: gateway asked -> first verdict sent %.0f ms, -> last verdict written %.0f ms\n", what,
+                    Ms(first->received - asked), Ms(last->answered - asked));
+    };
+    window("send  ", sendAt.load(), firstSend, lastSend);
+    window("report", reportAt.load(), firstReport, lastReport);
+    RemoveDb(tenant);
+    RemoveDb(program);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -103,88 +283,13 @@ int main(int argc, char** argv) {
     db::tsql::RegisterCollationsForEveryConnection();
     const std::string mode = argc > 1 ? argv[1] : "blast";
     const int rows = argc > 2 ? std::atoi(argv[2]) : 100000;
-    const int delayUs = argc > 3 ? std::atoi(argv[3]) : 1000;
-    std::string dir = argc > 4 ? std::string(argv[4]) : platform::TempDirectory();
+    const int delayMs = argc > 3 ? std::atoi(argv[3]) : 1;
+    const std::string route = argc > 4 ? argv[4] : "both";
+    std::string dir = argc > 5 ? std::string(argv[5]) : platform::TempDirectory();
     if (!dir.empty() && dir.back() != '/') dir += '/';
     const bool blast = mode == "blast";
-
-    const std::string tenant = dir + "velmora-lan-tenant.db";
-    const std::string program = dir + "velmora-lan-program.db";
-    const std::string settings = dir + "velmora-lan-Settings.xml";
-    const std::string requestLog = dir + "velmora-lan-requests.log";
-    const std::string runLog = dir + "velmora-lan-run.log";
-    const std::string lockFile = dir + "velmora-lan.lock";
-    MakeTenant(tenant, blast, rows);
-    Schema(program, "program.sqlite.sql");
-    {
-        sqlite3* db = nullptr;
-        sqlite3_open(program.c_str(), &db);
-        Exec(db, "INSERT INTO tbNuvoVeriTabani (sunucu, kullanici_adi, parola, veritabani, aktif) VALUES ('sqlite:" +
-                     tenant + "', 'sa', 'gizli', 'tenant', 1);");
-        sqlite3_close(db);
-    }
-
-    sim::GatewaySimulator simulator;
-    simulator.AddAccount("demo", "secret");
-    simulator.Start();
-    std::ofstream(settings) << "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<Ayarlar><VeriTabani><Sunucu>sqlite:"
-                            << program << "</Sunucu><KullaniciAdi>sa</KullaniciAdi><Parola>gizli</Parola>"
-                            << "<VeriTabaniAdi>program</VeriTabaniAdi></VeriTabani><SMSServisi><Sunucu>"
-                            << simulator.Host() << "</Sunucu></SMSServisi></Ayarlar>\n";
-    std::remove(requestLog.c_str());
-
-    std::printf("%s, %d %s, %d us per database request, gateway simulator on %s\n", mode.c_str(), rows,
-                blast ? "customers selected by a custom query" : "pending rows", delayUs, simulator.Host().c_str());
-    const std::string exe = VELMORA_BINARY_DIR "/driver/velmora";
-    bench::Stopwatch watch;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        setenv("VELMORA_NOW", "2026-12-10 10:00:30", 1);
-        setenv("VELMORA_SETTINGS_FILE", settings.c_str(), 1);
-        setenv("VELMORA_LOG_FILE", runLog.c_str(), 1);
-        setenv("VELMORA_LOCK_FILE", lockFile.c_str(), 1);
-        setenv("VELMORA_DB_DELAY_US", std::to_string(delayUs).c_str(), 1);
-        setenv("VELMORA_DB_REQUEST_LOG", requestLog.c_str(), 1);
-        execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    const double seconds = watch.Seconds();
-    simulator.Stop();
-
-    // Sessions in the order they closed: the generation's tenant session first, then the send/report one.
-    std::vector<long long> tenantSessions;
-    long long programRequests = 0;
-    std::ifstream log(requestLog);
-    for (std::string line; std::getline(log, line);) {
-        std::istringstream in(line);
-        std::string database;
-        long long n = 0;
-        in >> database >> n;
-        if (database == "tenant") tenantSessions.push_back(n);
-        else programRequests += n;
-    }
-    const long long queued = Scalar(tenant, "SELECT COUNT(*) FROM tbNuvoListe");
-    const long long reported = Scalar(tenant, "SELECT COUNT(*) FROM tbNuvoListe WHERE durum = 3");
-    const long long verdicts = 2 * reported;  // a send verdict and a delivery report per row
-    const long long generation = tenantSessions.size() == 2 ? tenantSessions[0] : 0;
-    const long long sending = tenantSessions.empty() ? 0 : tenantSessions.back();
-    const double peakKiB = static_cast<double>(usage.ru_maxrss);
-
-    std::printf("exit status %d, run log %s\n", WIFEXITED(status) ? WEXITSTATUS(status) : -1, runLog.c_str());
-    std::printf("wall time end to end            %10.1f s\n", seconds);
-    std::printf("rows queued / reported (state 3) %9lld / %lld\n", queued, reported);
-    if (blast)
-        std::printf("generation requests             %10lld  (%.4f per message)\n", generation,
-                    queued > 0 ? static_cast<double>(generation) / static_cast<double>(queued) : 0.0);
-    std::printf("send+report requests            %10lld  (%.4f per verdict)\n", sending,
-                verdicts > 0 ? static_cast<double>(sending) / static_cast<double>(verdicts) : 0.0);
-    std::printf("program database requests       %10lld\n", programRequests);
-    std::printf("peak RSS of the program         %10.1f MiB  (%.0f bytes per row)\n", peakKiB / 1024.0,
-                peakKiB * 1024.0 / rows);
-    RemoveDb(tenant);
-    RemoveDb(program);
+    std::printf("%s, %d %s\n", mode.c_str(), rows, blast ? "customers selected by a custom query" : "pending rows");
+    if (route != "wire") Embedded(blast, rows, dir);
+    if (route != "embedded") Wire(blast, rows, delayMs, dir);
     return 0;
 }

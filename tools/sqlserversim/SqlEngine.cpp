@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <unordered_map>
 
 #include "platform/CodePage.h"
 #include "platform/Error.h"
@@ -138,7 +139,17 @@ std::vector<std::string> DeclaredNames(const std::string& declaration) {
 }
 
 // Replaces each declared "@name" outside literals and comments with '?' and lists its value.
-std::string ToPositional(const std::string& text, const std::vector<std::string>& declared,
+// A declared name's place in the declaration; a chunked statement declares hundreds of them.
+using DeclaredIndex = std::unordered_map<std::string, size_t>;
+
+DeclaredIndex IndexOf(const std::vector<std::string>& declared) {
+    DeclaredIndex index;
+    index.reserve(declared.size());
+    for (size_t k = 0; k < declared.size(); ++k) index.emplace(declared[k], k);
+    return index;
+}
+
+std::string ToPositional(const std::string& text, const DeclaredIndex& declared,
                          const std::vector<Value>& valuesInDeclOrder, std::vector<Value>& values) {
     std::string out;
     for (size_t i = 0; i < text.size();) {
@@ -169,10 +180,9 @@ std::string ToPositional(const std::string& text, const std::vector<std::string>
         } else if (c == '@' && (i == 0 || text[i - 1] != '@') && i + 1 < text.size() && text[i + 1] != '@') {
             size_t e = i + 1;
             while (e < text.size() && IsNameChar(text[e])) ++e;
-            std::string name = Lower(text.substr(i, e - i));
-            auto it = std::find(declared.begin(), declared.end(), name);
+            auto it = declared.find(Lower(text.substr(i, e - i)));
             if (it != declared.end()) {
-                size_t k = static_cast<size_t>(it - declared.begin());
+                const size_t k = it->second;
                 values.push_back(k < valuesInDeclOrder.size() ? valuesInDeclOrder[k] : Value::Null());
                 out += '?';
             } else {
@@ -445,18 +455,18 @@ std::vector<std::string> SqlEngine::DeclaredTypes(const std::string& sql) {
 }
 
 Outcome SqlEngine::Run(const std::string& text, const std::string& declaration, const std::vector<tds::Param>& params) {
-    std::vector<std::string> declared = DeclaredNames(declaration);
-    std::vector<Value> inOrder(declared.size());
+    const std::vector<std::string> names = DeclaredNames(declaration);
+    const DeclaredIndex declared = IndexOf(names);
+    std::vector<Value> inOrder(names.size());
     size_t position = 0;
     for (const tds::Param& p : params) {
-        std::string name = Lower(p.name);
-        auto it = std::find(declared.begin(), declared.end(), name);
-        if (!name.empty() && it != declared.end()) inOrder[static_cast<size_t>(it - declared.begin())] = p.value;
+        auto it = p.name.empty() ? declared.end() : declared.find(Lower(p.name));
+        if (it != declared.end()) inOrder[it->second] = p.value;
         else if (position < inOrder.size()) inOrder[position] = p.value;
         ++position;
     }
     std::vector<Value> values;
-    std::string sql = declared.empty() ? text : ToPositional(text, declared, inOrder, values);
+    std::string sql = names.empty() ? text : ToPositional(text, declared, inOrder, values);
     return RunStatement(sql, values);
 }
 

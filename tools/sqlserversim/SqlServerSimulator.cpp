@@ -110,6 +110,7 @@ struct SqlServerSimulator::Impl {
     ServerError error;
     int delayMs = 0;
     std::vector<ReceivedRequest> requests;
+    size_t cleared = 0;  // requests dropped by ClearRequests, so that a place in the record stays valid
     std::atomic<uint64_t> requestCount{0};
     std::atomic<int> loginCount{0};
     std::atomic<int> openSessions{0};
@@ -125,9 +126,19 @@ struct SqlServerSimulator::Impl {
 
     void Accept();
     void Serve(Session& s);
-    void Record(ReceivedRequest r) {
+    // Returns the request's place in the record, for Answered.
+    size_t Record(ReceivedRequest r) {
+        r.received = std::chrono::steady_clock::now();
         std::lock_guard<std::mutex> lock(mutex);
         requests.push_back(std::move(r));
+        return cleared + requests.size() - 1;
+    }
+    void Answered(size_t first, size_t count) {
+        const auto now = std::chrono::steady_clock::now();
+        std::lock_guard<std::mutex> lock(mutex);
+        // ClearRequests may have emptied the record in between.
+        for (size_t i = std::max(first, cleared); i < first + count && i - cleared < requests.size(); ++i)
+            requests[i - cleared].answered = now;
     }
     void Delay() {
         int ms;
@@ -354,7 +365,7 @@ void SessionServer::Batch(const std::string& payload) {
     r.text = text;
     r.session = spid_;
     r.database = database_;
-    server_.Record(std::move(r));
+    const size_t recorded = server_.Record(std::move(r));
     server_.Delay();
     bool drop = false;
     try {
@@ -371,6 +382,7 @@ void SessionServer::Batch(const std::string& payload) {
     }
     if (drop) SendPartAndDrop();
     else Send();
+    server_.Answered(recorded, 1);
 }
 
 void SessionServer::Rpc(const std::string& payload) {
@@ -384,6 +396,7 @@ void SessionServer::Rpc(const std::string& payload) {
         const tds::Param* p = param(c, i, name);
         return p && p->value.kind == db::ValueKind::Text ? p->value.s : std::string();
     };
+    size_t recorded = 0;
     for (const tds::RpcCall& call : calls) {
         ReceivedRequest r;
         r.kind = ReceivedRequest::Kind::Rpc;
@@ -393,8 +406,15 @@ void SessionServer::Rpc(const std::string& payload) {
         const std::string proc = Lower(call.name);
         if (proc == "sp_executesql") r.text = text(call, 0, "@stmt");
         else if (proc == "sp_prepare" || proc == "sp_prepexec") r.text = text(call, 2, "@stmt");
+        else if (proc == "sp_execute") {
+            // The prepared statement's text, so that a reader of the record sees what ran.
+            const tds::Param* h = param(call, 0, "@handle");
+            auto it = h ? prepared_.find(static_cast<int32_t>(h->value.i)) : prepared_.end();
+            if (it != prepared_.end()) r.text = it->second.text;
+        }
         for (const tds::Param& p : call.params) r.params.push_back({p.name, p.typeName, ValueText(p.value), p.value.IsNull()});
-        server_.Record(r);
+        const size_t at = server_.Record(r);
+        if (&call == &calls.front()) recorded = at;
     }
     server_.Delay();
     bool drop = false;
@@ -446,6 +466,7 @@ void SessionServer::Rpc(const std::string& payload) {
     }
     if (drop) SendPartAndDrop();
     else Send();
+    server_.Answered(recorded, calls.size());
 }
 
 } // namespace
@@ -570,6 +591,7 @@ std::vector<ReceivedRequest> SqlServerSimulator::Requests() const {
 uint64_t SqlServerSimulator::RequestCount() const { return impl_->requestCount; }
 void SqlServerSimulator::ClearRequests() {
     std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->cleared += impl_->requests.size();
     impl_->requests.clear();
     impl_->requestCount = 0;
 }

@@ -2,6 +2,7 @@
 // A loopback stand-in for SQL Server: speaks TDS 7.4 well enough for the FreeTDS ODBC driver and
 // runs what it receives on SQLite files through the embedded backend's T-SQL dialect layer.
 // Used in-process by tests and benchmarks, and as a standalone program by the demo.
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -21,11 +22,14 @@ struct ReceivedParam {
 struct ReceivedRequest {
     enum class Kind { Batch, Rpc, Attention };
     Kind kind = Kind::Batch;
-    std::string text;     // the batch text, or for sp_executesql/sp_prepare/sp_prepexec the statement text
+    std::string text;     // the batch text, or the statement text of sp_executesql/sp_prepare/sp_prepexec/sp_execute
     std::string rpcName;  // "sp_executesql", "sp_prepexec", "sp_pkeys", ... (RPCs only)
     std::vector<ReceivedParam> params;
     std::string database;  // the session's database
     int session = 0;       // the session id (SPID) that sent it
+    // When it arrived and when its answer went out (benchmarks measure the windows between events with them).
+    std::chrono::steady_clock::time_point received;
+    std::chrono::steady_clock::time_point answered;
 };
 
 // Faults, switchable while the server runs. Patterns are matched as plain substrings, without
