@@ -1,25 +1,14 @@
 // Chooses the backend of a session from its server text.
 #include "db/DbBackend.h"
 
-#include "db/RequestCountingBackend.h"
-
 namespace velmora::db {
 
-namespace {
-
-std::unique_ptr<IDbBackend> OpenChosenBackend(const ConnectParams& params, const ConnectionOptions& options) {
+std::unique_ptr<IDbBackend> OpenBackend(const ConnectParams& params, const ConnectionOptions& options) {
     // "sqlite:<path>" selects the embedded database; every other server text names a SQL Server instance.
     static const std::string kSqlitePrefix = "sqlite:";
     if (params.server.compare(0, kSqlitePrefix.size(), kSqlitePrefix) == 0)
         return OpenSqliteBackend(params.server.substr(kSqlitePrefix.size()), options);
     return OpenSqlServerBackend(params, options);
-}
-
-} // namespace
-
-std::unique_ptr<IDbBackend> OpenBackend(const ConnectParams& params, const ConnectionOptions& options) {
-    return WrapForMeasurement(OpenChosenBackend(params, options),
-                              params.database.empty() ? params.server : params.database);
 }
 
 } // namespace velmora::db

@@ -434,6 +434,11 @@ void TDbQuery::Edit() {
     state_ = State::Edit;
 }
 
+Value TDbQuery::Bound(size_t column) const {
+    const Value& v = buffer_[column];
+    return v.IsNull() ? Value::NullOf(result_.columns[column].declared) : v;
+}
+
 void TDbQuery::Post() {
     RequireActive();
     if (state_ == State::Browse) return;
@@ -451,7 +456,7 @@ void TDbQuery::Post() {
             if (!cols.empty()) { cols += ", "; marks += ", "; }
             cols += result_.columns[c].name;
             marks += '?';
-            values.push_back(buffer_[c]);
+            values.push_back(Bound(c));
         }
         sql = cols.empty() ? "INSERT INTO " + table_ + " DEFAULT VALUES"
                            : "INSERT INTO " + table_ + " (" + cols + ") VALUES (" + marks + ")";
@@ -472,7 +477,7 @@ void TDbQuery::Post() {
             if (!written_[c]) continue;
             if (!sets.empty()) sets += ", ";
             sets += result_.columns[c].name + " = ?";
-            values.push_back(buffer_[c]);
+            values.push_back(Bound(c));
         }
         if (!values.empty()) {
             if (keyIndex_ < 0) {

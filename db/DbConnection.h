@@ -142,6 +142,8 @@ private:
     int ColumnIndex(const std::string& name) const;  // -1 when absent
     Value CellAt(int column) const;
     void WriteCell(int column, const Value& v);
+    // The value of the row being posted for that column as it is bound: a NULL with the column's kind.
+    Value Bound(size_t column) const;
     void IndexRow(size_t row);
     // Update of the current row of a table without key, found by the values read; see Post.
     void UpdateByValuesRead(const std::string& sets, std::vector<Value> values);

@@ -79,15 +79,28 @@ void OdbcBackend::Bind(const Statement& st, SQLUSMALLINT number, const Value& v,
         buf.indicator = length;
         break;
     case ValueKind::Null: {
-        // A NULL takes the type the server expects in that place when the driver can tell it;
-        // otherwise varchar, which SQL Server converts implicitly to nearly every column type.
         buf.indicator = SQL_NULL_DATA;
-        SQLSMALLINT dType = 0, dDigits = 0, dNullable = 0;
-        SQLULEN dSize = 0;
-        if (prepared && Succeeded(SQLDescribeParam(st.get(), number, &dType, &dSize, &dDigits, &dNullable)) && dType != 0) {
-            sqlType = dType;
-            size = dSize;
-            digits = dDigits;
+        // A NULL for a column of known kind goes as that kind's type, as its values do: no question to the
+        // server, and one statement shape whether the value is there or not.
+        switch (v.nullAs) {
+        case ValueKind::Integer: cType = SQL_C_SBIGINT; sqlType = SQL_BIGINT; size = 0; break;
+        case ValueKind::Float: cType = SQL_C_DOUBLE; sqlType = SQL_DOUBLE; size = 15; break;
+        case ValueKind::Text: cType = SQL_C_WCHAR; sqlType = SQL_WVARCHAR; size = kMaxShortText; break;
+        case ValueKind::DateTime: cType = SQL_C_TYPE_TIMESTAMP; sqlType = SQL_TYPE_TIMESTAMP; size = 23; digits = 3; break;
+        case ValueKind::Blob: cType = SQL_C_BINARY; sqlType = SQL_VARBINARY; size = kMaxShortBinary; break;
+        case ValueKind::Null: {
+            // Otherwise the type the server expects in that place when the driver can tell it; else varchar,
+            // which SQL Server converts implicitly to nearly every column type.
+            SQLSMALLINT dType = 0, dDigits = 0, dNullable = 0;
+            SQLULEN dSize = 0;
+            if (prepared && Succeeded(SQLDescribeParam(st.get(), number, &dType, &dSize, &dDigits, &dNullable)) &&
+                dType != 0) {
+                sqlType = dType;
+                size = dSize;
+                digits = dDigits;
+            }
+            break;
+        }
         }
         break;
     }
@@ -107,6 +120,9 @@ void OdbcBackend::Execute(const std::string& sql, const std::vector<Value>& para
     const std::u16string text = platform::Utf8ToUtf16(captureIdentity ? sql + "\r\nSELECT SCOPE_IDENTITY()" : sql);
 
     // Texts without parameters (session settings among them) run directly, in the session's own scope.
+    // FreeTDS, the driver that cannot describe parameters, also prepares a statement again whenever its
+    // parameters are bound anew (sp_unprepare, then sp_prepexec: two requests a run); there a direct run
+    // (sp_executesql) is the one request.
     const bool reuse = !params.empty() && describeParams_;
     std::unique_ptr<Statement> once;
     Statement* st = nullptr;

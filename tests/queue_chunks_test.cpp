@@ -11,7 +11,7 @@
 #include "campaigns/SMSCheck.h"
 #include "db/DbConnection.h"
 #include "db/MultiRowInsert.h"
-#include "db/RequestCountingBackend.h"
+#include "tests/RequestCountingBackend.h"
 #include "tests/TestSupport.h"
 
 using namespace velmora;
@@ -45,9 +45,9 @@ std::vector<std::string> StoredQueue(const std::string& path) {
 class QueueChunks : public ::testing::Test {
 protected:
     // A tenant database whose session counts its requests.
-    std::string Tenant(const std::string& name, db::TDbConnection& c, db::RequestCounter& counter) {
+    std::string Tenant(const std::string& name, db::TDbConnection& c, test::RequestCounter& counter) {
         const std::string path = test::MakeTenantDatabase(dir_, name);
-        c.AttachBackend(std::make_unique<db::RequestCountingBackend>(db::OpenSqliteBackend(path), &counter));
+        c.AttachBackend(std::make_unique<test::RequestCountingBackend>(db::OpenSqliteBackend(path), &counter));
         c.ExecSQL("SET DATEFORMAT dmy");
         counter.requests = 0;
         return path;
@@ -80,7 +80,7 @@ long long StatementsFor(int n) {
 TEST_F(QueueChunks, SameRowsAsOneInsertPerMessageAcrossChunkBoundaries) {
     for (int n : {1, 399, 400, 401, 1000, 1001, 2001}) {
         test::FixedClock clock(2013, 3, 22, 9, 41, 12, 345);
-        db::RequestCounter oneByOneCount, chunkedCount;
+        test::RequestCounter oneByOneCount, chunkedCount;
         db::TDbConnection oneByOne, chunked;
         const std::string expected = Tenant("alone" + std::to_string(n) + ".db", oneByOne, oneByOneCount);
         const std::string actual = Tenant("chunked" + std::to_string(n) + ".db", chunked, chunkedCount);
@@ -100,7 +100,7 @@ TEST_F(QueueChunks, SameRowsAsOneInsertPerMessageAcrossChunkBoundaries) {
 
 TEST_F(QueueChunks, RowsAreWrittenWhenTheScopeEndsOrAFlushAsksForThem) {
     test::FixedClock clock(2013, 3, 22, 9, 0, 0);
-    db::RequestCounter counter;
+    test::RequestCounter counter;
     db::TDbConnection c;
     const std::string path = Tenant("flush.db", c, counter);
     TSMSCheck check;
@@ -129,7 +129,7 @@ TEST_F(QueueChunks, RefusedRowInsideAChunkKeepsItsMessageAndTheOthersAreQueued) 
     const Case cases[] = {{10, {4}}, {1001, {0, 399, 400, 999, 1000}}};
     for (const Case& k : cases) {
         test::FixedClock clock(2013, 3, 22, 9, 0, 0);
-        db::RequestCounter counter;
+        test::RequestCounter counter;
         db::TDbConnection c;
         const std::string path = Tenant("refused" + std::to_string(k.rows) + ".db", c, counter);
         test::RunSqliteScript(path, "CREATE TRIGGER trReject BEFORE INSERT ON tbNuvoListe WHEN NEW.gsm LIKE 'bad%' "
