@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "gateway/StreamedAnswer.h"
 #include "gateway/ZentaApiService.h"
 #include "platform/Error.h"
 #include "xml/XmlDocument.h"
@@ -194,6 +195,49 @@ bool ReadAnswer(std::string response, const Reader& read) {
     }
 }
 
+// The same readings of a streamed value.
+bool IntegerValue(const TStreamedValue& v, int32_t& out) {
+    return v.Present && !v.HoldsElements && TryParseInt32(v.Text, out);
+}
+
+// An answer with a list read as a stream, deciding as the tree reading does: the root's values in order up
+// to the first that fails (readTop), then the entries in order up to the first broken one (makeItem gives
+// false), each added only once it was read whole. -1 when the document is not in the stream reader's plain
+// forms (nothing is changed; read it as a tree), else whether the whole answer was read.
+template <class Item, class ReadTop, class MakeItem>
+int ReadListAnswer(const std::string& document, const TAnswerShape& shape, std::vector<std::unique_ptr<Item>>& list,
+                   const ReadTop& readTop, const MakeItem& makeItem) {
+    try {
+        std::vector<std::unique_ptr<Item>> items;
+        bool broken = false;
+        std::vector<TStreamedValue> top;
+        bool listPresent = false;
+        const bool read = ReadStreamedAnswer(document, shape, top, listPresent, [&](std::vector<TStreamedValue>& values) {
+            if (broken) return;
+            auto item = std::make_unique<Item>();
+            if (makeItem(values, *item)) items.push_back(std::move(item));
+            else broken = true;
+        });
+        if (!read) return -1;
+        if (!readTop(top) || !listPresent) return 0;
+        list.reserve(list.size() + items.size());
+        for (auto& item : items) list.push_back(std::move(item));
+        return broken ? 0 : 1;
+    } catch (...) {
+        return 0;  // as the tree reading: every failure, of any kind, becomes false
+    }
+}
+
+const TAnswerShape& SendAnswerShape() {
+    static const TAnswerShape shape{{"RTCD"}, "RSP_LIST", {"MSGID", "EID", "RESULT"}};
+    return shape;
+}
+
+const TAnswerShape& ReportAnswerShape() {
+    static const TAnswerShape shape{{"RTCD", "EXP"}, "RSP_LIST", {"MSGID", "EID", "ERRMSG", "ST", "SDATE", "SRTY", "ERRCD"}};
+    return shape;
+}
+
 } // namespace
 
 // ---- Requests ------------------------------------------------------------------------------------------
@@ -298,6 +342,19 @@ bool TLoginResult::LoadFromString(const std::string& AResponse) {
 bool TSendSMSResponse::LoadFromString(const std::string& AResponse) { return LoadFromString(std::string(AResponse)); }
 
 bool TSendSMSResponse::LoadFromString(std::string&& AResponse) {
+    // Read as a stream where it can be: a tree of a 100,000-entry answer costs far more than its entries.
+    const int streamed = ReadListAnswer(
+        AResponse, SendAnswerShape(), FResponseList,
+        [this](const std::vector<TStreamedValue>& top) { return IntegerValue(top[0], FResponseCode); },
+        [](std::vector<TStreamedValue>& v, TSendSMSResponseItem& item) {
+            int32_t id = 0;
+            if (!IntegerValue(v[0], id) || !v[1].Present || !v[2].Present) return false;
+            item.SetMessageId(id);
+            item.SetExternalId(std::move(v[1].Text));
+            item.SetReturnValue(std::move(v[2].Text));
+            return true;
+        });
+    if (streamed >= 0) return streamed == 1;
     return ReadAnswer(std::move(AResponse), [this](const xml::XmlElement& root) {
         FResponseCode = IntegerValue(root, "RTCD");
         std::vector<xml::XmlElement> entries = RequiredChild(root, "RSP_LIST").Children();
@@ -316,6 +373,28 @@ bool TSendSMSResponse::LoadFromString(std::string&& AResponse) {
 bool TReportResponse::LoadFromString(const std::string& AResponse) { return LoadFromString(std::string(AResponse)); }
 
 bool TReportResponse::LoadFromString(std::string&& AResponse) {
+    const int streamed = ReadListAnswer(
+        AResponse, ReportAnswerShape(), FReportResponseItemList,
+        [this](std::vector<TStreamedValue>& top) {
+            if (!IntegerValue(top[0], FReportStatus) || !top[1].Present) return false;
+            FExplanation = std::move(top[1].Text);
+            return true;
+        },
+        [](std::vector<TStreamedValue>& v, TReportResponseItem& item) {
+            int32_t id = 0, retry = 0;
+            for (size_t k : {1, 2, 3, 4, 6})
+                if (!v[k].Present) return false;
+            if (!IntegerValue(v[0], id) || !IntegerValue(v[5], retry)) return false;
+            item.SetMessageId(id);
+            item.SetExternalId(std::move(v[1].Text));
+            item.SetErrorMessage(std::move(v[2].Text));
+            item.SetStatus(std::move(v[3].Text));
+            item.SetSentDate(std::move(v[4].Text));
+            item.SetShouldRetry(retry == 1);
+            item.SetErrorCode(std::move(v[6].Text));
+            return true;
+        });
+    if (streamed >= 0) return streamed == 1;
     return ReadAnswer(std::move(AResponse), [this](const xml::XmlElement& root) {
         FReportStatus = IntegerValue(root, "RTCD");
         FExplanation = TextValue(root, "EXP");
