@@ -22,23 +22,23 @@ public:
 
     void SetEndpoint(std::string endpoint) { soap_.SetEndpoint(std::move(endpoint)); }
 
-    std::string ApiLogin(const std::string& data) override { return Call("ApiLogin", data); }
-    std::string SendBulkSMS(const std::string& data) override { return Call("SendBulkSMS", data); }
-    std::string SendOtpSMS(const std::string& data) override { return Call("SendOtpSMS", data); }
-    std::string CancelSMS(const std::string& data) override { return Call("CancelSMS", data); }
-    std::string SendWap(const std::string& data) override { return Call("SendWap", data); }
-    std::string SendEML(const std::string& data) override { return Call("SendEML", data); }
-    std::string Report(const std::string& data) override { return Call("Report", data); }
+    std::string ApiLogin(std::string data) override { return Call("ApiLogin", std::move(data)); }
+    std::string SendBulkSMS(std::string data) override { return Call("SendBulkSMS", std::move(data)); }
+    std::string SendOtpSMS(std::string data) override { return Call("SendOtpSMS", std::move(data)); }
+    std::string CancelSMS(std::string data) override { return Call("CancelSMS", std::move(data)); }
+    std::string SendWap(std::string data) override { return Call("SendWap", std::move(data)); }
+    std::string SendEML(std::string data) override { return Call("SendEML", std::move(data)); }
+    std::string Report(std::string data) override { return Call("Report", std::move(data)); }
 
 private:
-    std::string Call(const std::string& operation, const std::string& data) {
+    std::string Call(const std::string& operation, std::string data) {
         const GatewayBinding& binding = CurrentGatewayBinding();
         platform::HttpTimeouts timeouts;
         timeouts.connectSeconds = binding.connectTimeoutSeconds;
         timeouts.totalSeconds = binding.requestTimeoutSeconds;
         timeouts.maxAnswerBytes = binding.maxAnswerBytes;
         soap_.SetTrust(platform::HttpsTrust{binding.caFile});
-        return soap_.Call(operation, data, timeouts);
+        return soap_.Call(operation, std::move(data), timeouts);
     }
 
     soap::SoapClient soap_;

@@ -22,16 +22,17 @@ constexpr const char* kServicePath = "/Tellvio/4.4/API/ApiService.asmx";
 // The service interface ApiServiceSoap {1880A6F9-C49A-549D-94BB-F24084A4BADB}.
 // Each operation posts one SOAP 1.2 request and returns the result element's text; transport
 // failures, non-2xx statuses and SOAP faults raise EHttpError / ESoapFault with a message text.
+// The document is taken over, so a large batch is let go once its envelope is built.
 class ApiServiceSoap {
 public:
     virtual ~ApiServiceSoap() = default;
-    virtual std::string ApiLogin(const std::string& data) = 0;
-    virtual std::string SendBulkSMS(const std::string& data) = 0;
-    virtual std::string SendOtpSMS(const std::string& data) = 0;
-    virtual std::string CancelSMS(const std::string& data) = 0;
-    virtual std::string SendWap(const std::string& data) = 0;
-    virtual std::string SendEML(const std::string& data) = 0;
-    virtual std::string Report(const std::string& data) = 0;
+    virtual std::string ApiLogin(std::string data) = 0;
+    virtual std::string SendBulkSMS(std::string data) = 0;
+    virtual std::string SendOtpSMS(std::string data) = 0;
+    virtual std::string CancelSMS(std::string data) = 0;
+    virtual std::string SendWap(std::string data) = 0;
+    virtual std::string SendEML(std::string data) = 0;
+    virtual std::string Report(std::string data) = 0;
 };
 
 using ApiServiceSoapRef = std::shared_ptr<ApiServiceSoap>;

@@ -36,7 +36,9 @@ struct ListDeleter {
 struct BodySink {
     std::string* body;
     size_t limit;
+    CURL* handle;
     bool tooLarge = false;
+    bool sized = false;
 };
 
 size_t CollectBody(char* data, size_t size, size_t count, void* user) {
@@ -48,6 +50,15 @@ size_t CollectBody(char* data, size_t size, size_t count, void* user) {
         return 0;
     }
     try {
+        if (!sink->sized) {
+            // Room for the announced length at once: a large answer grown by doubling holds up to twice itself
+            // while it is copied.
+            sink->sized = true;
+            curl_off_t announced = -1;
+            if (curl_easy_getinfo(sink->handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
+                announced > 0 && static_cast<unsigned long long>(announced) <= sink->limit)
+                sink->body->reserve(static_cast<size_t>(announced));
+        }
         sink->body->append(data, n);
         return n;
     } catch (...) {
@@ -153,7 +164,7 @@ HttpResponse HttpPost(const std::string& url, const std::vector<std::string>& he
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, connectSeconds);
     curl_easy_setopt(h, CURLOPT_TIMEOUT, totalSeconds);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CollectBody);
-    BodySink sink{&response.body, timeouts.maxAnswerBytes};
+    BodySink sink{&response.body, timeouts.maxAnswerBytes, h};
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
     // An announced length over the limit ends the request before anything is read.
     curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(timeouts.maxAnswerBytes));

@@ -92,12 +92,13 @@ void RequireWritableQueue(db::TDbConnection& connection, int64_t id, const char*
 
 bool TSMSGonder::SendBatch(gateway::TSendSMS& request, int* total, int* accepted, int* refused) {
     if (request.TargetAddressList().empty()) return true;  // nothing to send: no login either
-    const std::unordered_set<int64_t> ids = BatchIds(request.TargetAddressList());
+    std::unordered_set<int64_t> ids = BatchIds(request.TargetAddressList());
     gateway::TSendSMSResponse answer;
-    if (!gateway::SendSMSWithLogin(FSMSAyarlari.KullaniciAdi, FSMSAyarlari.Parola, FSMSAyarlari.KanalKodu,
-                                   FSMSAyarlari.Developer, request, answer) ||
-        answer.ResponseCode() <= 0)
-        return false;
+    const bool answered = gateway::SendSMSWithLogin(FSMSAyarlari.KullaniciAdi, FSMSAyarlari.Parola,
+                                                    FSMSAyarlari.KanalKodu, FSMSAyarlari.Developer, request, answer);
+    // The batch is out: its recipients are not needed while the verdicts are written.
+    gateway::TTargetSMSList().swap(request.TargetAddressList());
+    if (!answered || answer.ResponseCode() <= 0) return false;
 
     TVerdictCollector verdicts(TVerdictKind::Send);
     struct Counted { size_t item; bool refused; };
@@ -114,6 +115,8 @@ bool TSMSGonder::SendBatch(gateway::TSendSMS& request, int* total, int* accepted
         v.Aciklama = FitAciklama(entry->ReturnValue());
         entries.push_back({verdicts.Add(std::move(v)), isRefused});
     }
+    gateway::TSendSMSResponseList().swap(answer.ResponseList());  // in the verdicts now
+    std::unordered_set<int64_t>().swap(ids);
     const TRecording recording = RecordVerdicts(FConnection, verdicts.Batch(), FJournal);
     for (const Counted& e : entries) {
         if (!recording.Outcome.Applied[e.item]) continue;
@@ -251,10 +254,11 @@ bool TSMSRapor::RaporGetir() {
     if (request.ReportRequestList().empty()) return true;
     RequireWritableQueue(FConnection, firstId, "rapor istenmedi");
 
-    if (!gateway::GetReportWithLogin(FSMSAyarlari.KullaniciAdi, FSMSAyarlari.Parola, FSMSAyarlari.Developer, request,
-                                     answer) ||
-        answer.ReportStatus() <= 0)
-        return false;
+    const bool answered = gateway::GetReportWithLogin(FSMSAyarlari.KullaniciAdi, FSMSAyarlari.Parola,
+                                                      FSMSAyarlari.Developer, request, answer);
+    // The question is out: its list is not needed while the answer is applied.
+    gateway::TReportRequestList().swap(request.ReportRequestList());
+    if (!answered || answer.ReportStatus() <= 0) return false;
 
     TVerdictCollector verdicts(TVerdictKind::Report);
     for (const auto& entry : answer.ReportResponseItemList()) {
@@ -266,6 +270,8 @@ bool TSMSRapor::RaporGetir() {
         v.Aciklama = FitAciklama(DeliveryStatusText(entry->Status()));
         verdicts.Add(std::move(v));
     }
+    gateway::TReportResponseItemList().swap(answer.ReportResponseItemList());  // in the verdicts now
+    std::unordered_set<int64_t>().swap(ids);
     RaiseRecordingFailures(RecordVerdicts(FConnection, verdicts.Batch(), FJournal), "Applying the gateway's report answer");
     return true;
 }

@@ -149,13 +149,15 @@ std::string ReadAnswer(platform::HttpResponse response, const std::string& opera
     }
 }
 
-std::string SoapClient::Call(const std::string& operation, const std::string& data,
+std::string SoapClient::Call(const std::string& operation, std::string data,
                              const platform::HttpTimeouts& timeouts) const {
     std::vector<std::string> headers{"Content-Type: " + ContentType(namespaceUri_, operation)};
     platform::HttpResponse response;
     {
-        // The envelope is released before the answer is parsed: a large batch is held once, not twice.
+        // The document goes once it is in the envelope, and the envelope before the answer is parsed: a large
+        // batch is held once, not twice.
         const std::string envelope = BuildEnvelope(namespaceUri_, operation, data);
+        std::string().swap(data);
         response = platform::HttpPost(endpoint_, headers, envelope, timeouts, trust_);
     }
     return ReadAnswer(std::move(response), operation, endpoint_);

@@ -20,8 +20,8 @@ public:
     // Posts one call and returns the text of the "<operation>Result" element (empty when the gateway left it
     // out). Throws EHttpError on a transport failure, an expired time-out or a non-2xx status without a
     // SOAP fault; ESoapFault on a SOAP fault (any status) and on a 2xx answer that is not a SOAP envelope.
-    std::string Call(const std::string& operation, const std::string& data,
-                     const platform::HttpTimeouts& timeouts) const;
+    // The document is let go once the envelope holds it.
+    std::string Call(const std::string& operation, std::string data, const platform::HttpTimeouts& timeouts) const;
 
 private:
     std::string endpoint_;
