@@ -6,6 +6,7 @@
 // the last verdict written.
 //
 //   lan_run_bench [blast|pending] [rows=100000] [delay_ms=1] [both|embedded|wire] [dir=temporary folder]
+//   (LAN_RUN_BENCH_WRAP="heaptrack -o FILE" runs the program under a profiler)
 #include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -17,6 +18,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -142,12 +144,21 @@ RunOutcome RunProgram(const std::string& settings, const std::string& dir) {
     std::vector<char*> envp;
     for (std::string& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
-    char* const argv[] = {const_cast<char*>(exe.c_str()), nullptr};
+    // LAN_RUN_BENCH_WRAP puts a profiler in front of the program ("heaptrack -o /tmp/run", words split at blanks).
+    std::vector<std::string> words;
+    if (const char* wrap = std::getenv("LAN_RUN_BENCH_WRAP")) {
+        std::istringstream in(wrap);
+        for (std::string w; in >> w;) words.push_back(w);
+    }
+    words.push_back(exe);
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
 
     bench::Stopwatch watch;
     const pid_t pid = fork();
     if (pid == 0) {
-        execve(exe.c_str(), argv, envp.data());
+        execvpe(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     RunOutcome out;
