@@ -1,5 +1,6 @@
 #include "gateway/ZentaXmlInterface.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include "gateway/StreamedAnswer.h"
 #include "gateway/ZentaApiService.h"
 #include "platform/Error.h"
+#include "soap/SoapClient.h"
 #include "xml/XmlDocument.h"
 
 namespace velmora::gateway {
@@ -17,8 +19,9 @@ namespace {
 constexpr std::string_view kDeclaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n";
 
 // ---- Writing ---------------------------------------------------------------------------------------
-// Each document is written twice by the same code: once into a counter, once into a string reserved to
-// exactly that size. A batch of any size then costs one allocation of its own length and no DOM.
+// Each document is written twice by the same code: once into a counter, once into a string reserved to that
+// size, or to the room it needs to become its SOAP envelope in place. A batch of any size then costs one
+// allocation and no DOM.
 
 // Length of text content once line breaks are folded to LF and the five characters are escaped.
 size_t TextLength(std::string_view s) {
@@ -63,19 +66,31 @@ void AppendText(std::string& out, std::string_view s) {
     out.append(s.data() + run, s.size() - run);
 }
 
+// Counts the document's length, and the room it needs to become its SOAP envelope where it lies.
 class CountingSink {
 public:
-    void Raw(std::string_view s) { size_ += s.size(); }
-    void Text(std::string_view s) { size_ += TextLength(s); }
+    void Raw(std::string_view s) {
+        size_ += s.size();
+        room_ += soap::EscapedTextLength(s);
+    }
+    void Text(std::string_view s) {
+        size_ += TextLength(s);
+        written_.clear();
+        AppendText(written_, s);
+        room_ += soap::EscapedTextLength(written_);
+    }
     size_t Size() const { return size_; }
+    size_t Room() const { return room_ + soap::kEnvelopeFrameRoom; }
 
 private:
     size_t size_ = 0;
+    size_t room_ = 0;
+    std::string written_;
 };
 
 class StringSink {
 public:
-    explicit StringSink(size_t size) { out_.reserve(size); }
+    explicit StringSink(size_t room) { out_.reserve(room); }
     void Raw(std::string_view s) { out_.append(s); }
     void Text(std::string_view s) { AppendText(out_, s); }
     std::string Take() { return std::move(out_); }
@@ -117,11 +132,11 @@ void Element(Sink& sink, std::string_view name, std::string_view value) {
 }
 
 template <class Writer>
-std::string WriteDocument(const Writer& write) {
+std::string WriteDocument(const Writer& write, bool envelopeRoom = false) {
     CountingSink counter;
     counter.Raw(kDeclaration);
     write(counter);
-    StringSink sink(counter.Size());
+    StringSink sink(envelopeRoom ? std::max(counter.Size(), counter.Room()) : counter.Size());
     sink.Raw(kDeclaration);
     write(sink);
     return sink.Take();
@@ -267,7 +282,10 @@ TTargetSMS& TSendSMS::AddSMSItem(std::string ATargetAddress, std::string AExtern
     return *FTargetAddressList.back();
 }
 
-std::string TSendSMS::AsString() const {
+std::string TSendSMS::AsString() const { return Write(false); }
+std::string TSendSMS::AsStringWithEnvelopeRoom() const { return Write(true); }
+
+std::string TSendSMS::Write(bool envelopeRoom) const {
     const std::string plannedDate = PlannedDateText(FPlannedSendingDate);
     return WriteDocument([&](auto& sink) {
         Open(sink, "SENDSMS");
@@ -291,7 +309,7 @@ std::string TSendSMS::AsString() const {
             Close(sink, "RCPT_LIST");
         }
         Close(sink, "SENDSMS");
-    });
+    }, envelopeRoom);
 }
 
 TGetReport::TGetReport() : FVersion("1.0") {}
@@ -304,7 +322,10 @@ TReportRequestItem& TGetReport::AddRequest(int32_t AMessageId, std::string AExte
     return *FReportRequestList.back();
 }
 
-std::string TGetReport::AsString() const {
+std::string TGetReport::AsString() const { return Write(false); }
+std::string TGetReport::AsStringWithEnvelopeRoom() const { return Write(true); }
+
+std::string TGetReport::Write(bool envelopeRoom) const {
     return WriteDocument([this](auto& sink) {
         Open(sink, "GETREPORT");
         Element(sink, "VERSION", FVersion);
@@ -326,7 +347,7 @@ std::string TGetReport::AsString() const {
             Close(sink, "RPT_LIST");
         }
         Close(sink, "GETREPORT");
-    });
+    }, envelopeRoom);
 }
 
 // ---- Answers -------------------------------------------------------------------------------------------
@@ -446,7 +467,7 @@ bool SendSMSWithLogin(const std::string& AUserName, const std::string& APassword
     ASendSMS.SetToken(std::move(token));
     ASendSMS.SetJobId(AJobId);
     ASendSMS.SetCampaignGroup(ACampaignGroup);
-    std::string answer = client->SendBulkSMS(ASendSMS.AsString());
+    std::string answer = client->SendBulkSMS(ASendSMS.AsStringWithEnvelopeRoom());
     AResponse.LoadFromString(std::move(answer));
     return true;
 }
@@ -458,7 +479,7 @@ bool GetReportWithLogin(const std::string& AUserName, const std::string& APasswo
     if (!Login(*client, AUserName, APassword, token)) return false;
     AGetReport.SetToken(std::move(token));
     AGetReport.SetJobId(AJobId);
-    std::string answer = client->Report(AGetReport.AsString());
+    std::string answer = client->Report(AGetReport.AsStringWithEnvelopeRoom());
     AResponse.LoadFromString(std::move(answer));
     return true;
 }

@@ -96,8 +96,13 @@ public:
 
     // Throws EConvertError only when PlannedSendingDate is not a representable date-time.
     std::string AsString() const;
+    // The same text in a string with the room to become its SOAP envelope where it lies (sending a batch of
+    // 100,000 never holds the document and the envelope at once).
+    std::string AsStringWithEnvelopeRoom() const;
 
 private:
+    std::string Write(bool envelopeRoom) const;
+
     TTargetSMSList FTargetAddressList;
     std::string FMessageText;
     std::string FCampaignGroup;
@@ -182,8 +187,11 @@ public:
     TReportRequestItem& AddRequest(int32_t AMessageId, std::string AExternalId);
 
     std::string AsString() const;
+    std::string AsStringWithEnvelopeRoom() const;  // as TSendSMS's
 
 private:
+    std::string Write(bool envelopeRoom) const;
+
     std::string FVersion;
     TReportRequestList FReportRequestList;
     std::string FToken;

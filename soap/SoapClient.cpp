@@ -1,5 +1,6 @@
 #include "soap/SoapClient.h"
 
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -113,6 +114,36 @@ std::string BuildEnvelope(const std::string& namespaceUri, const std::string& op
     return out;
 }
 
+std::string BuildEnvelope(const std::string& namespaceUri, const std::string& operation, std::string&& data) {
+    std::string head(kEnvelopeStart);
+    head.append("<").append(operation).append(" xmlns=\"");
+    AppendEscaped(head, namespaceUri);
+    head.append("\"><data>");
+    const std::string tail = "</data></" + operation + ">" + std::string(kEnvelopeEnd);
+    const size_t escaped = EscapedLength(data);
+    const size_t size = head.size() + escaped + tail.size();
+    if (data.capacity() < size) return BuildEnvelope(namespaceUri, operation, static_cast<const std::string&>(data));
+    const size_t length = data.size();
+    data.resize(size);  // within its room: the same buffer
+    // Escaped from the end backwards: each character's replacement ends at or after where the character
+    // stood, so nothing is overwritten before it is read.
+    size_t to = head.size() + escaped;
+    for (size_t i = length; i-- > 0;) {
+        const std::string_view rep = Replacement(data[i]);
+        if (rep.empty()) {
+            data[--to] = data[i];
+        } else {
+            to -= rep.size();
+            std::memcpy(&data[to], rep.data(), rep.size());
+        }
+    }
+    std::memcpy(&data[0], head.data(), head.size());
+    std::memcpy(&data[head.size() + escaped], tail.data(), tail.size());
+    return std::move(data);
+}
+
+size_t EscapedTextLength(std::string_view piece) { return EscapedLength(piece); }
+
 std::string ContentType(const std::string& namespaceUri, const std::string& operation) {
     return "application/soap+xml; charset=\"utf-8\";action=\"" + namespaceUri + operation + "\"";
 }
@@ -154,10 +185,9 @@ std::string SoapClient::Call(const std::string& operation, std::string data,
     std::vector<std::string> headers{"Content-Type: " + ContentType(namespaceUri_, operation)};
     platform::HttpResponse response;
     {
-        // The document goes once it is in the envelope, and the envelope before the answer is parsed: a large
-        // batch is held once, not twice.
-        const std::string envelope = BuildEnvelope(namespaceUri_, operation, data);
-        std::string().swap(data);
+        // The document becomes the envelope (where it lies when it has the room), and the envelope goes
+        // before the answer is parsed: a large batch is held once, not twice.
+        const std::string envelope = BuildEnvelope(namespaceUri_, operation, std::move(data));
         response = platform::HttpPost(endpoint_, headers, envelope, timeouts, trust_);
     }
     return ReadAnswer(std::move(response), operation, endpoint_);

@@ -2,6 +2,7 @@
 // A small SOAP 1.2 client for document/literal operations that take one text parameter "data" and
 // return one text "<Operation>Result", posted over platform::HttpPost.
 #include <string>
+#include <string_view>
 
 #include "platform/Http.h"
 
@@ -32,6 +33,15 @@ private:
 // The request envelope: declaration, soap12 Envelope and Body, the operation element in the service
 // namespace and its "data" child holding the text escaped (CR as a reference, so the text arrives intact).
 std::string BuildEnvelope(const std::string& namespaceUri, const std::string& operation, const std::string& data);
+// The same, written where the document lies when its string has the room (see EnvelopeRoom): a batch of
+// 100,000 messages is then never held as a document and as an envelope at once.
+std::string BuildEnvelope(const std::string& namespaceUri, const std::string& operation, std::string&& data);
+
+// The length of a piece of a document once escaped into the envelope; a document whose string has room for
+// the sum over its pieces plus kEnvelopeFrameRoom becomes its envelope in place (for an operation name and
+// a namespace of ordinary length).
+size_t EscapedTextLength(std::string_view piece);
+constexpr size_t kEnvelopeFrameRoom = 1024;
 
 // application/soap+xml; charset="utf-8";action="<namespace><operation>"
 std::string ContentType(const std::string& namespaceUri, const std::string& operation);

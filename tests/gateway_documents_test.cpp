@@ -11,6 +11,7 @@
 
 #include "gateway/ZentaXmlInterface.h"
 #include "platform/Error.h"
+#include "soap/SoapClient.h"
 #include "xml/XmlDocument.h"
 #include "tests/TestSupport.h"
 
@@ -213,6 +214,25 @@ TEST(SendSMSRequest, LargeBatchIsWrittenInOnePiece) {
     EXPECT_NE(doc.find("<RCPT><TA>90532001999</TA><EID>1999</EID><MSG>Mesaj &amp; &lt;1999&gt;</MSG></RCPT>"
                        "</RCPT_LIST></SENDSMS>"),
               std::string::npos);
+}
+
+TEST(SendSMSRequest, TheDocumentWithEnvelopeRoomBecomesItsEnvelopeInPlace) {
+    TSendSMS sms(false);
+    TGetReport report;
+    for (int i = 0; i < 500; ++i) {
+        sms.AddSMSItem("9053200" + std::to_string(i), std::to_string(i), "Ali'nin \"kodu\" & <" + std::to_string(i) +
+                       ">\r\nşğ", "");
+        report.AddRequest(1000 + i, std::to_string(i));
+    }
+    const std::pair<std::string, std::string> documents[] = {{sms.AsString(), sms.AsStringWithEnvelopeRoom()},
+                                                             {report.AsString(), report.AsStringWithEnvelopeRoom()}};
+    for (const auto& [exact, roomy] : documents) {
+        EXPECT_EQ(roomy, exact);
+        std::string document = roomy;
+        document.reserve(roomy.capacity());
+        const char* buffer = document.data();
+        EXPECT_EQ(soap::BuildEnvelope("http://tellvio.com/api/4.4/", "SendBulkSMS", std::move(document)).data(), buffer);
+    }
 }
 
 // ---- Answers -------------------------------------------------------------------------------------------

@@ -71,6 +71,25 @@ TEST(SoapEnvelope, CarriesTheDocumentUnchanged) {
     EXPECT_EQ(doc.Root().Child("soap12:Body").Child("SendBulkSMS").ChildText("data"), document);
 }
 
+// A document with room becomes its envelope where it lies, byte for byte what the copying build gives; one
+// without room is copied. Every character the envelope escapes, at both ends and in a row.
+TEST(SoapEnvelope, BuiltInPlaceWhereTheDocumentHasRoom) {
+    const std::string documents[] = {"", "x", "&", "<?xml version=\"1.0\"?>\r\n<X>\r&<>\"'ş\n</X>",
+                                     "&&&&<<<>>>\"\"''\r\r\r", "düz metin"};
+    for (const std::string& document : documents) {
+        const std::string copied = soap::BuildEnvelope(kNs, "SendBulkSMS", document);
+        std::string roomy = document;
+        roomy.reserve(copied.size());
+        const char* buffer = roomy.data();
+        const std::string inPlace = soap::BuildEnvelope(kNs, "SendBulkSMS", std::move(roomy));
+        EXPECT_EQ(inPlace, copied) << document;
+        EXPECT_EQ(inPlace.data(), buffer) << "the same buffer: " << document;
+        std::string tight = document;
+        tight.shrink_to_fit();
+        EXPECT_EQ(soap::BuildEnvelope(kNs, "SendBulkSMS", std::move(tight)), copied) << document;
+    }
+}
+
 enum class Outcome { Text, HttpError, SoapFault };
 
 struct AnswerCase {
