@@ -6,6 +6,7 @@
 #include "gateway/ZentaXmlInterface.h"
 #include "platform/Clock.h"
 #include "platform/Error.h"
+#include "platform/Memory.h"
 
 namespace velmora::queue {
 
@@ -92,11 +93,12 @@ void RequireWritableQueue(db::TDbConnection& connection, int64_t id, const char*
 
 bool TSMSGonder::SendBatch(gateway::TSendSMS& request, int* total, int* accepted, int* refused) {
     if (request.TargetAddressList().empty()) return true;  // nothing to send: no login either
-    std::unordered_set<int64_t> ids = BatchIds(request.TargetAddressList());
     gateway::TSendSMSResponse answer;
     const bool answered = gateway::SendSMSWithLogin(FSMSAyarlari.KullaniciAdi, FSMSAyarlari.Parola,
                                                     FSMSAyarlari.KanalKodu, FSMSAyarlari.Developer, request, answer);
-    // The batch is out: its recipients are not needed while the verdicts are written.
+    // The batch is out: of its recipients only their ids are needed while the verdicts are written (taken
+    // only now, so they are not held beside the batch on its way).
+    std::unordered_set<int64_t> ids = BatchIds(request.TargetAddressList());
     gateway::TTargetSMSList().swap(request.TargetAddressList());
     if (!answered || answer.ResponseCode() <= 0) return false;
 
@@ -117,6 +119,7 @@ bool TSMSGonder::SendBatch(gateway::TSendSMS& request, int* total, int* accepted
     }
     gateway::TSendSMSResponseList().swap(answer.ResponseList());  // in the verdicts now
     std::unordered_set<int64_t>().swap(ids);
+    platform::ReturnFreedMemory();
     const TRecording recording = RecordVerdicts(FConnection, verdicts.Batch(), FJournal);
     for (const Counted& e : entries) {
         if (!recording.Outcome.Applied[e.item]) continue;
@@ -145,6 +148,7 @@ bool TSMSGonder::SMSGonder() {
         q.Next();
     }
     q.Close();  // the rows are in the request; the result is not needed for the verdicts
+    platform::ReturnFreedMemory();  // the batch and its envelope are not stacked on the rows' memory
     if (count > 0) RequireWritableQueue(FConnection, firstId, "gönderim yapılmadı");
     return SendBatch(request, nullptr, nullptr, nullptr);
 }
@@ -236,27 +240,33 @@ bool TSMSRapor::RaporGetir() {
 
     gateway::TGetReport request;
     request.ReportRequestList().reserve(count);
-    std::unordered_set<int64_t> ids;
-    ids.reserve(static_cast<size_t>(count));
     int64_t firstId = 0;
+    bool haveFirst = false;
     for (int i = 0; i < count; ++i) {
         const std::string eid = q.FieldByName("id").AsString();
         int64_t id = 0;
-        if (ParseExternalId(eid, id)) {
-            if (ids.empty()) firstId = id;
-            ids.insert(id);
+        if (!haveFirst && ParseExternalId(eid, id)) {
+            firstId = id;
+            haveFirst = true;
         }
         request.AddRequest(q.FieldByName("rapor_id").AsInteger(), eid);
         q.Next();
     }
     q.Close();
+    platform::ReturnFreedMemory();
     gateway::TReportResponse answer;
     if (request.ReportRequestList().empty()) return true;
     RequireWritableQueue(FConnection, firstId, "rapor istenmedi");
 
     const bool answered = gateway::GetReportWithLogin(FSMSAyarlari.KullaniciAdi, FSMSAyarlari.Parola,
                                                       FSMSAyarlari.Developer, request, answer);
-    // The question is out: its list is not needed while the answer is applied.
+    // The question is out: of its list only the ids are needed while the answer is applied.
+    std::unordered_set<int64_t> ids;
+    ids.reserve(request.ReportRequestList().size());
+    for (const auto& asked : request.ReportRequestList()) {
+        int64_t id = 0;
+        if (ParseExternalId(asked->ExternalId(), id)) ids.insert(id);
+    }
     gateway::TReportRequestList().swap(request.ReportRequestList());
     if (!answered || answer.ReportStatus() <= 0) return false;
 
@@ -272,6 +282,7 @@ bool TSMSRapor::RaporGetir() {
     }
     gateway::TReportResponseItemList().swap(answer.ReportResponseItemList());  // in the verdicts now
     std::unordered_set<int64_t>().swap(ids);
+    platform::ReturnFreedMemory();
     RaiseRecordingFailures(RecordVerdicts(FConnection, verdicts.Batch(), FJournal), "Applying the gateway's report answer");
     return true;
 }
