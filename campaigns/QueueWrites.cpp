@@ -137,23 +137,47 @@ void TSMSCheck::FlushQueue() {
     recordWaiting_ = false;
 }
 
-// One chunk of gathered writes. Record rows that come before their messages go first, in one statement;
-// then the queue rows in multi-row statements. A record row that follows its message (after-purchase) keeps
-// the rows going one by one: should it fail, the messages after it must not have been queued, and a queue
-// row written in a multi-row statement cannot be taken back.
+// One chunk of gathered writes. Record rows that come before their messages (prepaid orders) go first, in
+// one statement; then the queue rows in multi-row statements. Record rows that follow their messages
+// (after-purchase) go with the queue rows in one transaction: should a record row fail, the messages after
+// it must not have been queued, and only a transaction can take back a queue row already written. A chunk
+// that cannot be written so is written row by row, in the routine's order.
 void TSMSCheck::WritePendingChunk(size_t first, size_t last) {
     TDbConnection& connection = *pendingConnection_;
     std::vector<std::vector<Value>> records;
-    bool chunked = true;
+    bool before = true, after = true;
     const TRecordRow* recordKind = nullptr;
     for (size_t i = first; i < last; ++i) {
         const TPendingWrite& w = pending_[i];
         if (!w.hasRecord) continue;
         if (!recordKind) recordKind = &w.record;
-        chunked = chunked && w.record.beforeMessage && w.record.table == recordKind->table &&
-                  w.record.column == recordKind->column;
+        const bool sameKind = w.record.table == recordKind->table && w.record.column == recordKind->column;
+        before = before && sameKind && w.record.beforeMessage;
+        after = after && sameKind && !w.record.beforeMessage;
         records.push_back({w.record.value});
     }
+    auto rowByRow = [&] {
+        // In the routine's order, so a failing record row stops where it stopped when every row was written
+        // alone: the messages after it (its own too, when it comes first) stay out.
+        for (size_t i = first; i < last; ++i) {
+            const TPendingWrite& w = pending_[i];
+            if (w.hasRecord && w.record.beforeMessage) InsertRecordRow(connection, w.record);
+            if (!w.queueRow.empty()) InsertQueueRow(connection, w.queueRow);
+            if (w.hasRecord && !w.record.beforeMessage) InsertRecordRow(connection, w.record);
+        }
+    };
+    auto queueRows = [&] {
+        std::vector<std::vector<Value>> rows;
+        rows.reserve(last - first);
+        for (size_t i = first; i < last; ++i)
+            if (!pending_[i].queueRow.empty()) rows.push_back(pending_[i].queueRow);
+        return rows;
+    };
+    if (recordKind && after) {
+        if (!WriteChunkTogether(connection, *recordKind, records, queueRows())) rowByRow();
+        return;
+    }
+    bool chunked = !recordKind || before;
     if (chunked && recordKind) {
         const db::InsertStatement st =
             db::BuildMultiRowInsert(recordKind->table, {recordKind->column}, records, 0, records.size());
@@ -167,22 +191,44 @@ void TSMSCheck::WritePendingChunk(size_t first, size_t last) {
         }
     }
     if (!chunked) {
-        // In the routine's order, so a failing record row stops where it stopped when every row was written
-        // alone: its own message and every later one stay out.
-        for (size_t i = first; i < last; ++i) {
-            const TPendingWrite& w = pending_[i];
-            if (w.hasRecord && w.record.beforeMessage) InsertRecordRow(connection, w.record);
-            if (!w.queueRow.empty()) InsertQueueRow(connection, w.queueRow);
-            if (w.hasRecord && !w.record.beforeMessage) InsertRecordRow(connection, w.record);
-        }
+        rowByRow();
         return;
     }
-    std::vector<std::vector<Value>> rows;
-    rows.reserve(last - first);
-    for (size_t i = first; i < last; ++i)
-        if (!pending_[i].queueRow.empty()) rows.push_back(std::move(pending_[i].queueRow));
+    const std::vector<std::vector<Value>> rows = queueRows();
     db::WriteRowsInChunks(connection, kQueueTable, QueueColumns(), rows, 0, rows.size(),
                           [&](size_t i) { InsertQueueRow(connection, rows[i]); });
+}
+
+bool TSMSCheck::WriteChunkTogether(TDbConnection& connection, const TRecordRow& kind,
+                                   const std::vector<std::vector<Value>>& records,
+                                   const std::vector<std::vector<Value>>& rows) {
+    try {
+        connection.ExecSQL("BEGIN TRANSACTION");
+    } catch (const std::exception&) {
+        return false;
+    }
+    try {
+        // The messages first, then their records, in the order row-by-row writing gives them.
+        for (size_t i = 0; i < rows.size();) {
+            const db::InsertStatement st = db::BuildMultiRowInsert(kQueueTable, QueueColumns(), rows, i, rows.size());
+            db::ExecuteInsert(connection, st);
+            i += st.rows;
+        }
+        for (size_t i = 0; i < records.size();) {
+            const db::InsertStatement st = db::BuildMultiRowInsert(kind.table, {kind.column}, records, i, records.size());
+            db::ExecuteInsert(connection, st);
+            i += st.rows;
+        }
+        connection.ExecSQL("COMMIT TRANSACTION");
+        return true;
+    } catch (const std::exception&) {
+        try {
+            connection.ExecSQL("ROLLBACK TRANSACTION");
+        } catch (const std::exception&) {
+            // Already rolled back by the server (a deadlock victim, a severe error); row by row follows.
+        }
+        return false;
+    }
 }
 
 TSMSCheck::QueueChunkScope::QueueChunkScope(TSMSCheck& check) : check_(check) {

@@ -110,6 +110,11 @@ private:
     void InsertQueueRow(db::TDbConnection& connection, const std::vector<db::Value>& row);
     static void InsertRecordRow(db::TDbConnection& connection, const TRecordRow& record);
     void WritePendingChunk(size_t first, size_t last);
+    // The record rows and queue rows of one chunk in one transaction: all of them, or none when the database
+    // refuses any. True when written.
+    static bool WriteChunkTogether(db::TDbConnection& connection, const TRecordRow& kind,
+                                   const std::vector<std::vector<db::Value>>& records,
+                                   const std::vector<std::vector<db::Value>>& rows);
     void PendOn(db::TDbConnection& connection);
 
     int chunkScopes_ = 0;

@@ -155,4 +155,73 @@ TEST_F(QueueChunks, RefusedRowInsideAChunkKeepsItsMessageAndTheOthersAreQueued) 
     }
 }
 
+// The record rows stored, in insertion order.
+std::vector<std::string> StoredRecords(const std::string& path) {
+    std::vector<std::string> rows;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) return {"<cannot open>"};
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, "SELECT AlisVerisId FROM tbNuvoAlisverisGonderilen ORDER BY rowid", -1, &st, nullptr);
+    while (sqlite3_step(st) == SQLITE_ROW) rows.push_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    return rows;
+}
+
+// After-purchase messages, each followed by its record row: gathered and written in chunks they leave what
+// writing them one by one leaves, also when a message or a record row inside a chunk is refused (a refused
+// record row ends the routine: the messages after it stay out, its own is queued).
+TEST_F(QueueChunks, MessagesWithTheirRecordRowsLeaveWhatOneByOneLeaves) {
+    struct Case {
+        int rows;
+        int refusedMessage;  // -1: none
+        int refusedRecord;   // -1: none
+    };
+    const Case cases[] = {{1000, -1, -1}, {1001, -1, -1}, {10, 3, -1}, {10, -1, 6}, {1001, 999, 1000}, {1500, 20, 1200}};
+    for (const Case& k : cases) {
+        const std::string name = std::to_string(k.rows) + "_" + std::to_string(k.refusedMessage) + "_" +
+                                 std::to_string(k.refusedRecord);
+        test::FixedClock clock(2013, 3, 22, 9, 41, 12, 345);
+        test::RequestCounter oneByOneCount, chunkedCount;
+        db::TDbConnection oneByOne, chunked;
+        const std::string expected = Tenant("alone" + name + ".db", oneByOne, oneByOneCount);
+        const std::string actual = Tenant("chunked" + name + ".db", chunked, chunkedCount);
+        const std::string refusals =
+            "CREATE TRIGGER trRejectMessage BEFORE INSERT ON tbNuvoListe WHEN NEW.gsm = '" + Gsm(k.refusedMessage) +
+            "' BEGIN SELECT RAISE(ABORT, 'number rejected'); END;\n"
+            "CREATE TRIGGER trRejectRecord BEFORE INSERT ON tbNuvoAlisverisGonderilen WHEN NEW.AlisVerisId = '" +
+            std::to_string(k.refusedRecord) + "' BEGIN SELECT RAISE(ABORT, 'record refused'); END;";
+        test::RunSqliteScript(expected, refusals);
+        test::RunSqliteScript(actual, refusals);
+        auto run = [&](TSMSCheck& check, db::TDbConnection& c) {
+            for (int i = 0; i < k.rows; ++i) {
+                Add(check, c, i, Gsm(i));
+                check.AddRecordRow(c, {"tbNuvoAlisverisGonderilen", "AlisVerisId", db::Value::Integer(i)});
+            }
+        };
+        TSMSCheck reference, check;
+        try {
+            run(reference, oneByOne);
+        } catch (const std::exception& e) {
+            reference.ExecutionResult = e.what();  // as the routine's own boundary keeps it
+        }
+        {
+            TSMSCheck::QueueChunkScope scope(check);
+            run(check, chunked);
+        }
+        EXPECT_EQ(check.ExecutionResult.empty(), reference.ExecutionResult.empty()) << name;
+        if (!reference.ExecutionResult.empty()) {
+            EXPECT_THAT(check.ExecutionResult, HasSubstr(k.refusedRecord >= 0 ? "record refused" : "number rejected"))
+                << name;
+        }
+        EXPECT_EQ(StoredQueue(actual), StoredQueue(expected)) << name;
+        EXPECT_EQ(StoredRecords(actual), StoredRecords(expected)) << name;
+        if (k.refusedMessage < 0 && k.refusedRecord < 0) {
+            // Per chunk: the transaction's begin and commit, the queue rows' statements, one for the records.
+            const long long chunks = (k.rows + 999) / 1000;
+            EXPECT_LE(chunkedCount.requests, StatementsFor(k.rows) + 3 * chunks) << name;
+        }
+    }
+}
+
 } // namespace
