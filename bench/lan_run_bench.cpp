@@ -129,9 +129,8 @@ struct RunOutcome {
     double cpuSeconds = 0;  // the program's own, user and system
 };
 
-// Runs the built program once with the given settings file; the environment is built before the fork,
-// since the simulators' threads run in this process.
-RunOutcome RunProgram(const std::string& settings, const std::string& dir) {
+// Runs the built program once with the given settings file and dir; in the launcher process.
+RunOutcome Launch(const std::string& settings, const std::string& dir) {
     const std::string exe = VELMORA_BINARY_DIR "/driver/velmora";
     std::vector<std::string> env = {"VELMORA_NOW=2026-12-10 10:00:30", "VELMORA_SETTINGS_FILE=" + settings,
                                     "VELMORA_LOG_FILE=" + dir + "velmora-lan-run.log",
@@ -170,6 +169,65 @@ RunOutcome RunProgram(const std::string& settings, const std::string& dir) {
     out.peakKiB = static_cast<double>(usage.ru_maxrss);
     auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
     out.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    return out;
+}
+
+// The program is started by a small launcher forked before this process grows: a child forked from a large
+// process counts that process's resident pages in its own peak until it execs the program.
+struct Launcher {
+    int ask = -1;     // requests: settings and dir, each a length and its bytes
+    int answer = -1;  // the RunOutcome
+};
+
+bool ReadAll(int fd, void* data, size_t n) {
+    auto* p = static_cast<char*>(data);
+    while (n > 0) {
+        const ssize_t got = read(fd, p, n);
+        if (got <= 0) return false;
+        p += got;
+        n -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+void WriteText(int fd, const std::string& text) {
+    const size_t n = text.size();
+    if (write(fd, &n, sizeof n) != static_cast<ssize_t>(sizeof n) ||
+        write(fd, text.data(), n) != static_cast<ssize_t>(n))
+        std::exit(1);
+}
+
+bool ReadText(int fd, std::string& text) {
+    size_t n = 0;
+    if (!ReadAll(fd, &n, sizeof n)) return false;
+    text.assign(n, '\0');
+    return ReadAll(fd, text.data(), n);
+}
+
+Launcher StartLauncher() {
+    int ask[2], answer[2];
+    if (pipe(ask) != 0 || pipe(answer) != 0) std::exit(1);
+    if (fork() == 0) {
+        close(ask[1]);
+        close(answer[0]);
+        for (std::string settings, dir; ReadText(ask[0], settings) && ReadText(ask[0], dir);) {
+            const RunOutcome out = Launch(settings, dir);
+            if (write(answer[1], &out, sizeof out) != static_cast<ssize_t>(sizeof out)) break;
+        }
+        _exit(0);
+    }
+    close(ask[0]);
+    close(answer[1]);
+    return {ask[1], answer[0]};
+}
+
+Launcher g_launcher;
+
+RunOutcome RunProgram(const std::string& settings, const std::string& dir) {
+    WriteText(g_launcher.ask, settings);
+    WriteText(g_launcher.ask, dir);
+    RunOutcome out;
+    if (!ReadAll(g_launcher.answer, &out, sizeof out)) std::exit(1);
     return out;
 }
 
@@ -290,6 +348,7 @@ void Wire(bool blast, int rows, int delayMs, const std::string& dir) {
 } // namespace
 
 int main(int argc, char** argv) {
+    g_launcher = StartLauncher();
     // The schema names the program's text collations; the raw connections that build the files need them.
     db::tsql::RegisterCollationsForEveryConnection();
     const std::string mode = argc > 1 ? argv[1] : "blast";
