@@ -3,7 +3,7 @@
 #include "campaigns/CampaignSupport.h"
 
 #include "config/AyarlarXML.h"
-#include "config/SenderManager.h"
+#include "config/TenantRegistry.h"
 #include "platform/Clock.h"
 #include "platform/Com.h"
 

@@ -1,11 +1,12 @@
 #include "config/SenderManager.h"
 
-#include <cctype>
 #include <memory>
 #include <set>
 
 #include "config/AyarlarXML.h"
+#include "config/TenantRegistry.h"
 #include "platform/Com.h"
+#include "platform/Text.h"
 #include "queue/SMSSenderUnit.h"
 
 namespace velmora::config {
@@ -22,7 +23,7 @@ TVelmora::~TVelmora() {
 
 bool TVelmora::ConnectProgramDatabase() { return config::ConnectProgramDatabase(ProgramConnection, nullptr); }
 
-void TVelmora::LoadSMSSettings(TSMSAyarlari& settings, TDbConnection& connection) {
+void TVelmora::LoadSMSSettings(queue::TSMSAyarlari& settings, TDbConnection& connection) {
     TDbQuery q(&connection);
     q.SetSQL("SELECT * FROM tbNuvoSMSAyarlari");
     q.Open();
@@ -35,25 +36,6 @@ void TVelmora::LoadSMSSettings(TSMSAyarlari& settings, TDbConnection& connection
     q.Close();
 }
 
-void VisitActiveTenants(TDbConnection& program, const std::function<void(TDbConnection& tenant)>& serve) {
-    TDbQuery registry(&program);
-    registry.SetSQL("SELECT * FROM tbNuvoVeriTabani WHERE aktif <> 0");
-    registry.Open();
-    const int count = registry.RecordCount();
-    for (int i = 0; i < count; ++i) {
-        TDbConnection tenant;
-        tenant.Options = program.Options;  // the settings file's time-outs and driver hold for tenants too
-        tenant.ProviderName = "SQL Server";
-        tenant.Server = registry.FieldByName("sunucu").AsString();
-        tenant.Username = registry.FieldByName("kullanici_adi").AsString();
-        tenant.Password = registry.FieldByName("parola").AsString();
-        tenant.Database = registry.FieldByName("veritabani").AsString();
-        serve(tenant);
-        registry.Next();
-    }
-    registry.Close();
-}
-
 namespace {
 
 // Which registry rows name the same database for the same login. SQL Server names and logins are compared
@@ -61,18 +43,17 @@ namespace {
 // differing in case are two files where the file system tells case apart.
 std::string ServedKey(const TDbConnection& tenant) {
     static const std::string kEmbedded = "sqlite:";
-    std::string server = queue::Trim(tenant.Server);
+    std::string server = platform::Trim(tenant.Server);
     const bool embedded = server.compare(0, kEmbedded.size(), kEmbedded) == 0;
-    std::string key = server + '\n' + queue::Trim(tenant.Database) + '\n' + queue::Trim(tenant.Username);
+    std::string key = server + '\n' + platform::Trim(tenant.Database) + '\n' + platform::Trim(tenant.Username);
     if (embedded) return key;
-    for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return key;
+    return platform::LowerAscii(key);
 }
 
 } // namespace
 
 void TVelmora::Execute() {
-    TSMSAyarlari settings;
+    queue::TSMSAyarlari settings;
     if (!ConnectProgramDatabase()) return;
     // A database listed twice would have its undecided rows sent twice in one run: it is served once. It
     // counts as served only once it really was, so a stale first row (wrong server, old password) does
@@ -124,7 +105,7 @@ bool TVelmora::ReplayJournal(TDbConnection& tenant, const queue::TVerdictJournal
     return true;
 }
 
-bool TVelmora::ServeTenant(TDbConnection& tenant, TSMSAyarlari& settings) {
+bool TVelmora::ServeTenant(TDbConnection& tenant, queue::TSMSAyarlari& settings) {
     tenant.SetConnected(true);
     const std::string& name = tenant.Database;
     // Only one run at a time serves a tenant, across processes and machines: without the tenant's own lock

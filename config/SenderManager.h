@@ -1,19 +1,13 @@
 #pragma once
 // The send/report cycle: every active tenant's pending rows go out, then their reports come in.
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "config/SMSAyarlari.h"
+#include "queue/SMSAyarlari.h"
 #include "db/DbConnection.h"
 #include "queue/VerdictJournal.h"
 
 namespace velmora::config {
-
-// Visits every active row of the tenant registry "tbNuvoVeriTabani" in the order the server returns them,
-// handing serve a fresh, closed tenant connection made from the row. The four columns are read before
-// serve runs, so a registry without them fails the whole visit; serve keeps its own guard.
-void VisitActiveTenants(db::TDbConnection& program, const std::function<void(db::TDbConnection& tenant)>& serve);
 
 class TVelmora {
 public:
@@ -33,10 +27,10 @@ public:
 
 private:
     bool ConnectProgramDatabase();
-    void LoadSMSSettings(TSMSAyarlari& settings, db::TDbConnection& connection);
+    void LoadSMSSettings(queue::TSMSAyarlari& settings, db::TDbConnection& connection);
     // Sends and reports for one tenant while holding its send/report lock; false when another run holds it.
     // Throws when the tenant cannot be reached, its lock cannot be asked for or its settings cannot be read.
-    bool ServeTenant(db::TDbConnection& tenant, TSMSAyarlari& settings);
+    bool ServeTenant(db::TDbConnection& tenant, queue::TSMSAyarlari& settings);
     // Writes what a journal left by an earlier run holds; false when the tenant must not be served now.
     bool ReplayJournal(db::TDbConnection& tenant, const queue::TVerdictJournal& journal);
 };

@@ -1,8 +1,6 @@
 #include "db/DbConnection.h"
 
 #include <algorithm>
-#include <cctype>
-#include <charconv>
 #include <cmath>
 #include <limits>
 #include <regex>
@@ -11,31 +9,17 @@
 #include "platform/Error.h"
 #include "platform/Paths.h"
 #include "platform/Regional.h"
+#include "platform/Text.h"
 #include "xml/XmlEncoding.h"
 
 namespace velmora::db {
 
 namespace {
 
-std::string Lower(const std::string& s) {
-    std::string out(s);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
+using platform::IsAsciiSpace;
 
-bool IsNameStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
-bool IsNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
-
-bool ParseInt64(const std::string& text, int64_t& out) {
-    size_t b = 0, e = text.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(text[b]))) ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1]))) --e;
-    if (b == e) return false;
-    const char* first = text.data() + b;
-    if (*first == '+') ++first;
-    auto r = std::from_chars(first, text.data() + e, out);
-    return r.ec == std::errc() && r.ptr == text.data() + e;
-}
+bool IsNameStart(char c) { return platform::IsAsciiLetter(c) || c == '_'; }
+bool IsNameChar(char c) { return platform::IsAsciiLetterOrDigit(c) || c == '_'; }
 
 // Skips a quoted literal, identifier or comment starting at i; returns the index after it, or i when none starts there.
 size_t SkipQuoted(const std::string& sql, size_t i) { return sql::SkipLiteralOrComment(sql, i); }
@@ -60,7 +44,7 @@ bool ValueToInt64(const Value& v, int64_t& out) {
         if (!std::isfinite(v.f)) return false;
         out = static_cast<int64_t>(std::llround(v.f));
         return true;
-    case ValueKind::Text: return ParseInt64(v.s, out);
+    case ValueKind::Text: return platform::ParseWhole(platform::TrimView(v.s), out, true);
     default: return false;
     }
 }
@@ -122,7 +106,7 @@ std::string SingleTableOf(const std::string& sql) {
         }
         if (c == '(') { ++depth; ++i; continue; }
         if (c == ')') { --depth; ++i; continue; }
-        if (depth != 0 || std::isspace(static_cast<unsigned char>(c))) { ++i; continue; }
+        if (depth != 0 || IsAsciiSpace(c)) { ++i; continue; }
         if (IsNameChar(c)) {
             size_t j = i;
             while (j < sql.size() && (IsNameChar(sql[j]) || sql[j] == '.')) ++j;
@@ -133,14 +117,14 @@ std::string SingleTableOf(const std::string& sql) {
         tokens.push_back(std::string(1, c));
         ++i;
     }
-    if (tokens.empty() || Lower(tokens[0]) != "select") return {};
+    if (tokens.empty() || platform::LowerAscii(tokens[0]) != "select") return {};
     size_t from = std::string::npos;
     for (size_t k = 1; k < tokens.size(); ++k)
-        if (Lower(tokens[k]) == "from") { from = k; break; }
+        if (platform::LowerAscii(tokens[k]) == "from") { from = k; break; }
     if (from == std::string::npos || from + 1 >= tokens.size()) return {};
     std::string table = tokens[from + 1];
     if (from + 2 < tokens.size()) {
-        std::string next = Lower(tokens[from + 2]);
+        std::string next = platform::LowerAscii(tokens[from + 2]);
         if (next != "where" && next != "order" && next != ";") return {};
     }
     // A schema prefix ("dbo.tbNuvoListe") stays part of the name the statements use.
@@ -183,7 +167,7 @@ IDbBackend& TDbConnection::Backend() {
 }
 
 const std::string& TDbConnection::KeyColumnOf(const std::string& table) {
-    const std::string key = Lower(table);
+    const std::string key = platform::LowerAscii(table);
     auto it = keyColumns_.find(key);
     if (it == keyColumns_.end()) it = keyColumns_.emplace(key, Backend().KeyColumn(table)).first;
     return it->second;
@@ -281,8 +265,8 @@ void TDbQuery::SetSQL(const std::string& sql) {
     params_.clear();
     markerOrder_.clear();
     for (const std::string& name : names) {
-        std::string low = Lower(name);
-        auto it = std::find_if(params_.begin(), params_.end(), [&](const TParam& p) { return Lower(p.Name) == low; });
+        auto it = std::find_if(params_.begin(), params_.end(),
+                               [&](const TParam& p) { return platform::EqualsNoCase(p.Name, name); });
         if (it == params_.end()) {
             TParam p;
             p.Name = name;
@@ -297,9 +281,8 @@ void TDbQuery::SetSQL(const std::string& sql) {
 }
 
 TParam& TDbQuery::ParamByName(const std::string& name) {
-    std::string low = Lower(name);
     for (TParam& p : params_)
-        if (Lower(p.Name) == low) return p;
+        if (platform::EqualsNoCase(p.Name, name)) return p;
     throw EDatabaseError("Parameter '" + name + "' not found");
 }
 
@@ -336,7 +319,7 @@ void TDbQuery::SetActive(bool value) {
     for (int idx : markerOrder_) bound.push_back(params_[idx].value);
     ResultData data;
     connection_->Backend().Execute(preparedSql_, bound, &data);
-    if (!appendColumn.empty() && data.rows.empty() && Lower(connection_->KeyColumnOf(table_)) == Lower(appendColumn))
+    if (!appendColumn.empty() && data.rows.empty() && platform::EqualsNoCase(connection_->KeyColumnOf(table_), appendColumn))
         connection_->KeepAppendColumns(sql_, data.columns);
     ShowResult(std::move(data));
 }
@@ -347,7 +330,7 @@ void TDbQuery::ShowResult(ResultData&& data) {
     lowerNames_.clear();
     for (size_t c = 0; c < result_.columns.size(); ++c) {
         fields_.push_back(std::make_unique<TField>(this, static_cast<int>(c)));
-        lowerNames_.push_back(Lower(result_.columns[c].name));
+        lowerNames_.push_back(platform::LowerAscii(result_.columns[c].name));
     }
     current_ = 0;
     state_ = State::Browse;
@@ -380,7 +363,7 @@ int TDbQuery::ColumnIndex(const std::string& name) const {
         const std::string& low = lowerNames_[c];
         if (low.size() != name.size()) continue;
         size_t i = 0;
-        while (i < low.size() && low[i] == std::tolower(static_cast<unsigned char>(name[i]))) ++i;
+        while (i < low.size() && low[i] == platform::LowerAscii(name[i])) ++i;
         if (i == low.size()) return static_cast<int>(c);
     }
     return -1;

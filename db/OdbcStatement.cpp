@@ -1,6 +1,5 @@
 // Running statements over ODBC: parameter binding, execution, every result walked, identity read-back.
 #include <algorithm>
-#include <cctype>
 
 #include "db/OdbcBackend.h"
 #include "db/OdbcResult.h"

@@ -3,7 +3,6 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -15,8 +14,10 @@
 #include "db/SqlLexer.h"
 #include "db/SendReportLock.h"
 #include "db/TsqlDialect.h"
+#include "platform/DateTime.h"
 #include "platform/Error.h"
 #include "platform/FileLock.h"
+#include "platform/Text.h"
 
 namespace velmora::db {
 
@@ -50,10 +51,7 @@ ValueKind KindOfDeclaredType(const char* decl) {
     return ValueKind::Null;
 }
 
-// SQL Server's datetime number 0 is 1900-01-01, which is day 2 of our day count.
-constexpr double kSqlServerZero = 2.0;
-
-bool InDateRange(double d) { return std::isfinite(d) && d >= -693593.0 && d < 2958466.0; }
+bool InDateRange(double d) { return std::isfinite(d) && d >= kFirstDateTime && d < kEndOfDateTimes; }
 
 // The stored form "YYYY-MM-DD HH:MM:SS.ZZZ" exactly.
 bool IsStoredDateTime(const char* s, int n, TDateTime& out) {
@@ -108,12 +106,8 @@ private:
     sqlite3_stmt* s_;
 };
 
-bool EqualsNoCase(const char* a, const char* b) {
-    if (!a || !b) return false;
-    for (; *a && *b; ++a, ++b)
-        if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b))) return false;
-    return *a == *b;
-}
+// SQLite hands the authorizer no text where an argument does not apply.
+bool EqualsNoCase(const char* a, const char* b) { return a && b && platform::EqualsNoCase(a, b); }
 
 // Pragmas that only read about one table may take an argument; every other pragma may only be read.
 bool PragmaAllowed(const char* name, const char* argument) {

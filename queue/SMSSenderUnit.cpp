@@ -1,11 +1,11 @@
 #include "queue/SMSSenderUnit.h"
 
-#include <charconv>
 #include <unordered_set>
 
 #include "gateway/ZentaXmlInterface.h"
 #include "platform/Clock.h"
 #include "platform/Error.h"
+#include "platform/Text.h"
 
 namespace velmora::queue {
 
@@ -16,10 +16,7 @@ namespace {
 // The gateway echoes our row ids as EIDs. An EID that is not a decimal integer names no row of ours;
 // it is skipped like an unknown one, so that the rows answered after it still get their verdict and are
 // not sent a second time by the next run.
-bool ParseExternalId(const std::string& text, int64_t& id) {
-    auto r = std::from_chars(text.data(), text.data() + text.size(), id);
-    return !text.empty() && r.ec == std::errc() && r.ptr == text.data() + text.size();
-}
+bool ParseExternalId(const std::string& text, int64_t& id) { return platform::ParseWhole(text, id); }
 
 // Length of the UTF-8 sequence starting at s[i] when it is well formed and names a character XML 1.0
 // can carry (tab, LF, CR, U+0020..U+D7FF, U+E000..U+FFFD, U+10000..U+10FFFF); 0 otherwise.
@@ -211,17 +208,8 @@ std::string DeliveryStatusText(const std::string& code) {
         {"UKN", "Uzun zamandır bilgi alınmadığı için rapor durumu bilinmiyor."},
         {"JNK", "Önemsiz e-posta mesajı"},
     };
-    auto equalsNoCase = [](const std::string& a, const char* b) {
-        size_t i = 0;
-        for (; i < a.size() && b[i]; ++i) {
-            char x = a[i], y = b[i];
-            if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-            if (x != y) return false;
-        }
-        return i == a.size() && b[i] == '\0';
-    };
     for (const Entry& e : kTable)
-        if (equalsNoCase(code, e.code)) return e.text;
+        if (platform::EqualsNoCase(code, e.code)) return e.text;
     return "Zenta kodu bilinmiyor: " + code;
 }
 

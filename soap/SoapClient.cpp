@@ -5,6 +5,7 @@
 
 #include "platform/Error.h"
 #include "xml/XmlDocument.h"
+#include "xml/XmlEscape.h"
 
 namespace velmora::soap {
 
@@ -14,40 +15,8 @@ constexpr std::string_view kEnvelopeStart =
     "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
     "<soap12:Envelope xmlns:soap12=\"http://www.w3.org/2003/05/soap-envelope\"><soap12:Body>";
 constexpr std::string_view kEnvelopeEnd = "</soap12:Body></soap12:Envelope>";
-
-std::string_view Replacement(char c) {
-    switch (c) {
-    case '&': return "&amp;";
-    case '<': return "&lt;";
-    case '>': return "&gt;";
-    case '"': return "&quot;";
-    case '\'': return "&apos;";
-    // A raw CR would be folded into LF by the receiving parser; the reference keeps the text as it was.
-    case '\r': return "&#13;";
-    default: return {};
-    }
-}
-
-size_t EscapedLength(std::string_view s) {
-    size_t n = s.size();
-    for (char c : s) {
-        std::string_view rep = Replacement(c);
-        if (!rep.empty()) n += rep.size() - 1;
-    }
-    return n;
-}
-
-void AppendEscaped(std::string& out, std::string_view s) {
-    size_t run = 0;
-    for (size_t i = 0; i < s.size(); ++i) {
-        std::string_view rep = Replacement(s[i]);
-        if (rep.empty()) continue;
-        out.append(s.data() + run, i - run);
-        out.append(rep);
-        run = i + 1;
-    }
-    out.append(s.data() + run, s.size() - run);
-}
+// A raw CR would be folded into LF by the receiving parser; the reference keeps the text as it was.
+constexpr xml::CarriageReturns kCr = xml::CarriageReturns::AsReference;
 
 std::string_view LocalName(std::string_view name) {
     size_t colon = name.find(':');
@@ -97,16 +66,16 @@ SoapClient::SoapClient(std::string endpoint, std::string namespaceUri)
 
 std::string BuildEnvelope(const std::string& namespaceUri, const std::string& operation, const std::string& data) {
     // Sized exactly in advance: a batch of 100,000 messages is written once, without regrowing.
-    const size_t size = kEnvelopeStart.size() + 1 + operation.size() + 8 + EscapedLength(namespaceUri) + 2 + 6 +
-                        EscapedLength(data) + 7 + 2 + operation.size() + 1 + kEnvelopeEnd.size();
+    const size_t size = kEnvelopeStart.size() + 1 + operation.size() + 8 + xml::EscapedXmlTextLength(namespaceUri, kCr) + 2 + 6 +
+                        xml::EscapedXmlTextLength(data, kCr) + 7 + 2 + operation.size() + 1 + kEnvelopeEnd.size();
     std::string out;
     out.reserve(size);
     out.append(kEnvelopeStart);
     out.append("<").append(operation).append(" xmlns=\"");
-    AppendEscaped(out, namespaceUri);
+    xml::AppendEscapedXmlText(out, namespaceUri, kCr);
     out.append("\">");
     out.append("<data>");
-    AppendEscaped(out, data);
+    xml::AppendEscapedXmlText(out, data, kCr);
     out.append("</data>");
     out.append("</").append(operation).append(">");
     out.append(kEnvelopeEnd);

@@ -33,11 +33,13 @@
 #include "platform/FileLock.h"
 #include "platform/Paths.h"
 #include "platform/SingleInstance.h"
+#include "platform/Text.h"
 #include "queue/SMSSenderUnit.h"
 #include "queue/VerdictWriter.h"
 #include "tests/TestSockets.h"
 #include "tests/TestSupport.h"
 #include "xml/XmlDocument.h"
+#include "xml/XmlEscape.h"
 
 using namespace velmora;
 
@@ -102,8 +104,7 @@ private:
             if (headerEnd == std::string::npos) {
                 headerEnd = in.find("\r\n\r\n");
                 if (headerEnd != std::string::npos) {
-                    std::string head = in.substr(0, headerEnd);
-                    for (char& ch : head) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+                    const std::string head = platform::LowerAscii(in.substr(0, headerEnd));
                     size_t p = head.find("content-length:");
                     if (p == std::string::npos) return false;
                     length = std::strtoul(head.c_str() + p + 15, nullptr, 10);
@@ -580,7 +581,7 @@ const DuplicateCase kDuplicates[] = {
      [](const std::string& p) {
          std::string upper = p;
          const size_t slash = upper.find_last_of('/');
-         for (size_t i = slash + 1; i < upper.size(); ++i) upper[i] = static_cast<char>(std::toupper(upper[i]));
+         for (size_t i = slash + 1; i < upper.size(); ++i) upper[i] = platform::UpperAscii(upper[i]);
          return "sqlite:" + upper;
      }},
     {"ServerTextWithATrailingBlank", [](const std::string& p) { return "sqlite:" + p + " "; }},
