@@ -140,14 +140,9 @@ void TSMSCheck::CheckCustomQueries(TDbConnection& connection, TDateTime now) {
         // The error still leaves this routine; it only learns which row failed, so the run log can say.
         try {
             RunScheduleRow(*this, connection, schedule, statement, now);
-        } catch (const EXmlError& e) {
-            throw EXmlError(ScheduleRowLabel(schedule, i + 1) + ": " + e.what());
-        } catch (const EFileError& e) {
-            throw EFileError(ScheduleRowLabel(schedule, i + 1) + ": " + e.what());
-        } catch (const EConvertError& e) {
-            throw EConvertError(ScheduleRowLabel(schedule, i + 1) + ": " + e.what());
-        } catch (const EDatabaseError& e) {
-            throw EDatabaseError(ScheduleRowLabel(schedule, i + 1) + ": " + e.what());
+        } catch (...) {
+            RethrowPrefixed<EXmlError, EFileError, EConvertError, EDatabaseError>(ScheduleRowLabel(schedule, i + 1) +
+                                                                                  ": ");
         }
     }
 }

@@ -45,8 +45,7 @@ const char* kOverdueQuery =
 } // namespace
 
 void TSMSCheck::CheckInstalments(TDbConnection& connection) {
-    try {
-        QueueChunkScope chunks(*this);
+    GuardCampaign(connection, "Taksit hatırlatmaları hazırlanamadı", [&] {
         TDbQuery settings(&connection);
         settings.SetSQL("SELECT * FROM tbNuvoTaksit");
         settings.Open();
@@ -58,16 +57,11 @@ void TSMSCheck::CheckInstalments(TDbConnection& connection) {
         QueueInstalmentReminders(connection, templ, days, Currency::FromInteger(-99999999),
                                  Currency::FromInteger(99999999), timeOfDay);
         settings.Close();
-    } catch (const std::exception& e) {
-        ExecutionResult = e.what();
-    } catch (...) {
-        ExecutionResult = "Unknown error in the instalment reminders";
-    }
+    });
 }
 
 void TSMSCheck::CheckOverduePayments(TDbConnection& connection) {
-    try {
-        QueueChunkScope chunks(*this);
+    GuardCampaign(connection, "Gecikmiş ödeme bildirimleri hazırlanamadı", [&] {
         TDbQuery settings(&connection);
         settings.SetSQL("SELECT * FROM tbNuvoGecikmisOdeme");
         settings.Open();
@@ -81,11 +75,7 @@ void TSMSCheck::CheckOverduePayments(TDbConnection& connection) {
         const TDateTime timeOfDay = TimeOf(settings.FieldByName("saat").AsDateTime());
         QueueOverduePayments(connection, templ, days, minAmount, maxAmount, timeOfDay);
         settings.Close();
-    } catch (const std::exception& e) {
-        ExecutionResult = e.what();
-    } catch (...) {
-        ExecutionResult = "Unknown error in the overdue-payment notices";
-    }
+    });
 }
 
 void TSMSCheck::QueueInstalmentReminders(TDbConnection& connection, const std::string& templ, int32_t days,

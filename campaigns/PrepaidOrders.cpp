@@ -40,8 +40,7 @@ std::string TSMSCheck::SqlWholeNumber(const std::string& text, const std::string
 }
 
 void TSMSCheck::CheckPrepaidOrders(TDbConnection& connection, TDateTime now) {
-    try {
-        QueueChunkScope chunks(*this);
+    GuardCampaign(connection, "Ön ödemeli sipariş bildirimleri hazırlanamadı", [&] {
         TDbQuery settings(&connection);
         settings.SetSQL("SELECT * FROM tbNuvoOnOdemeliSiparis");
         settings.Open();
@@ -72,9 +71,7 @@ void TSMSCheck::CheckPrepaidOrders(TDbConnection& connection, TDateTime now) {
         }
         orders.Close();
         settings.Close();
-    } catch (const std::exception& e) {
-        ExecutionResult = e.what();
-    }
+    });
 }
 
 } // namespace velmora::campaigns

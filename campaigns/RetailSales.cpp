@@ -63,8 +63,7 @@ PDepoSatisInfo LoadStoreSales(TDbQuery& salesQuery, std::vector<std::unique_ptr<
 }
 
 void TSMSCheck::CheckRetailSales(TDbConnection& connection) {
-    try {
-        QueueChunkScope chunks(*this);
+    GuardCampaign(connection, "Mağaza satış özetleri hazırlanamadı", [&] {
         TDbQuery settings(&connection);
         settings.SetSQL("SELECT * FROM tbNuvoPerakende");
         settings.Open();
@@ -85,9 +84,7 @@ void TSMSCheck::CheckRetailSales(TDbConnection& connection) {
             }
         }
         settings.Close();
-    } catch (const std::exception& e) {
-        ExecutionResult = e.what();
-    }
+    });
 }
 
 void TSMSCheck::SendStoreSalesSummaries(TDbConnection& connection, bool netOnly) {

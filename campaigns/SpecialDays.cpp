@@ -48,8 +48,7 @@ const SpecialDayKind kKinds[] = {
 } // namespace
 
 void TSMSCheck::CheckSpecialDays(TDbConnection& connection) {
-    try {
-        QueueChunkScope chunks(*this);
+    GuardCampaign(connection, "Özel gün mesajları hazırlanamadı", [&] {
         TDbQuery settings(&connection);
         settings.SetSQL("SELECT * FROM tbNuvoOzelGun");
         settings.Open();
@@ -60,11 +59,7 @@ void TSMSCheck::CheckSpecialDays(TDbConnection& connection) {
                                 settings.FieldByName(kind.timeColumn).AsDateTime());
         }
         settings.Close();
-    } catch (const std::exception& e) {
-        ExecutionResult = e.what();
-    } catch (...) {
-        ExecutionResult = "Unknown error in the special-day greetings";
-    }
+    });
 }
 
 void TSMSCheck::QueueSpecialDayRows(TDbConnection& connection, TMesajGrubu group, const std::string& query,

@@ -43,7 +43,7 @@ bool ConnectProgramDatabase(db::TDbConnection& connection, std::string* message)
     } catch (const std::exception& e) {
         if (message) *message = e.what();
     } catch (...) {
-        if (message) *message = "Unknown error while opening the program database";
+        if (message) *message = "Program veri tabanı açılırken bilinmeyen hata";
     }
     return false;
 }

@@ -62,17 +62,34 @@ void TVelmora::Execute() {
     VisitActiveTenants(ProgramConnection, [&](TDbConnection& tenant) {
         const std::string key = ServedKey(tenant);
         if (served.count(key)) {
-            Failures.push_back("SMS gönderimi atlandı (" + tenant.Database + "): veri tabanı listede birden çok kez var");
+            Fail("SMS gönderimi atlandı", tenant.Database, "veri tabanı listede birden çok kez var");
             return;
         }
-        try {
+        GuardStep(tenant.Database, "SMS gönderimi yapılamadı", [&] {
             if (ServeTenant(tenant, settings)) served.insert(key);
-        } catch (const std::exception& e) {
-            Failures.push_back("SMS gönderimi yapılamadı (" + tenant.Database + "): " + e.what());
-        } catch (...) {
-            Failures.push_back("SMS gönderimi yapılamadı (" + tenant.Database + "): bilinmeyen hata");
-        }
+        });
     });
+}
+
+void TVelmora::Fail(const std::string& failed, const std::string& tenant, const std::string& reason) {
+    Failures.push_back(failed + " (" + tenant + "): " + reason);
+}
+
+TVelmora::StepEnd TVelmora::GuardStep(const std::string& tenant, const char* failed, const std::function<void()>& step) {
+    try {
+        step();
+        return StepEnd::Done;
+    } catch (const queue::EVerdictsUnwritable& e) {
+        Fail(failed, tenant, e.what());
+        return StepEnd::VerdictsUnwritable;
+    } catch (const queue::EJournalUnavailable& e) {
+        Fail("Karar günlüğü yazılamadı", tenant, e.what());
+    } catch (const std::exception& e) {
+        Fail(failed, tenant, e.what());
+    } catch (...) {
+        Fail(failed, tenant, "bilinmeyen hata");
+    }
+    return StepEnd::Failed;
 }
 
 bool TVelmora::ReplayJournal(TDbConnection& tenant, const queue::TVerdictJournal& journal) {
@@ -82,20 +99,19 @@ bool TVelmora::ReplayJournal(TDbConnection& tenant, const queue::TVerdictJournal
         batch = journal.Load();
     } catch (const std::exception& e) {
         // Sending now could send again what that answer accepted: the operator has to look first.
-        Failures.push_back("SMS gönderimi yapılmadı (" + name + "): karar günlüğü okunamadı (" + journal.Path() +
-                           "): " + e.what());
+        Fail("SMS gönderimi yapılmadı", name, "karar günlüğü okunamadı (" + journal.Path() + "): " + e.what());
         return false;
     }
     const queue::TApplyOutcome o = queue::ApplyVerdicts(tenant, batch);
     if (o.Stopped) {
-        Failures.push_back("SMS gönderimi yapılmadı (" + name + "): önceki çalışmanın kararları veri tabanına yazılamadı, " +
-                           "karar günlüğünde bekliyor: " + o.FirstError);
+        Fail("SMS gönderimi yapılmadı", name,
+             "önceki çalışmanın kararları veri tabanına yazılamadı, karar günlüğünde bekliyor: " + o.FirstError);
         return false;
     }
     try {
         journal.Remove();
     } catch (const std::exception& e) {
-        Failures.push_back("Karar günlüğü silinemedi (" + name + "): " + e.what());
+        Fail("Karar günlüğü silinemedi", name, e.what());
     }
     std::string line = "Önceki çalışmanın kararları karar günlüğünden yazıldı (" + name + "): " +
                        std::to_string(o.AppliedCount()) + " satır";
@@ -111,8 +127,7 @@ bool TVelmora::ServeTenant(TDbConnection& tenant, queue::TSMSAyarlari& settings)
     // Only one run at a time serves a tenant, across processes and machines: without the tenant's own lock
     // two runs (two machines, two lock-file settings) would both send every pending row.
     if (!tenant.TryLockSendReport()) {
-        Failures.push_back("SMS gönderimi ve raporları atlandı (" + name +
-                           "): bu veri tabanına şu anda başka bir çalışma hizmet veriyor");
+        Fail("SMS gönderimi ve raporları atlandı", name, "bu veri tabanına şu anda başka bir çalışma hizmet veriyor");
         tenant.SetConnected(false);
         return false;
     }
@@ -127,40 +142,22 @@ bool TVelmora::ServeTenant(TDbConnection& tenant, queue::TSMSAyarlari& settings)
         return true;
     }
 
-    bool unwritable = false;
-    try {
+    const StepEnd sent = GuardStep(name, "SMS gönderilemedi", [&] {
         queue::TSMSGonder sender(tenant, settings);
         sender.SetJournal(journal.get());
-        if (!sender.SMSGonder())
-            Failures.push_back("SMS gönderilemedi (" + name + "): ağ geçidi girişi ya da gönderimi kabul etmedi");
-    } catch (const queue::EVerdictsUnwritable& e) {
-        unwritable = true;
-        Failures.push_back("SMS gönderilemedi (" + name + "): " + e.what());
-    } catch (const queue::EJournalUnavailable& e) {
-        Failures.push_back("Karar günlüğü yazılamadı (" + name + "): " + e.what());
-    } catch (const std::exception& e) {
-        Failures.push_back("SMS gönderilemedi (" + name + "): " + e.what());
-    } catch (...) {
-        Failures.push_back("SMS gönderilemedi (" + name + "): bilinmeyen hata");
-    }
+        if (!sender.SMSGonder()) Fail("SMS gönderilemedi", name, "ağ geçidi girişi ya da gönderimi kabul etmedi");
+    });
     // Reports cannot be recorded either, and a journal still waiting must not be replaced by theirs.
-    if (unwritable || (journal && journal->Exists())) {
-        Failures.push_back("SMS raporları alınmadı (" + name + "): kararlar veri tabanına yazılamıyor");
+    if (sent == StepEnd::VerdictsUnwritable || (journal && journal->Exists())) {
+        Fail("SMS raporları alınmadı", name, "kararlar veri tabanına yazılamıyor");
         tenant.SetConnected(false);
         return true;
     }
-    try {
+    GuardStep(name, "SMS raporları alınamadı", [&] {
         queue::TSMSRapor reports(tenant, settings);
         reports.SetJournal(journal.get());
-        if (!reports.RaporGetir())
-            Failures.push_back("SMS raporları alınamadı (" + name + "): ağ geçidi girişi ya da raporu kabul etmedi");
-    } catch (const queue::EJournalUnavailable& e) {
-        Failures.push_back("Karar günlüğü yazılamadı (" + name + "): " + e.what());
-    } catch (const std::exception& e) {
-        Failures.push_back("SMS raporları alınamadı (" + name + "): " + e.what());
-    } catch (...) {
-        Failures.push_back("SMS raporları alınamadı (" + name + "): bilinmeyen hata");
-    }
+        if (!reports.RaporGetir()) Fail("SMS raporları alınamadı", name, "ağ geçidi girişi ya da raporu kabul etmedi");
+    });
     try {
         tenant.UnlockSendReport();
     } catch (...) {

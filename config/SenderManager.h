@@ -1,5 +1,6 @@
 #pragma once
 // The send/report cycle: every active tenant's pending rows go out, then their reports come in.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,14 @@ public:
     std::string JournalFolder;
 
 private:
+    enum class StepEnd { Done, Failed, VerdictsUnwritable };
+
     bool ConnectProgramDatabase();
+    // One run-log line: "<failed> (<tenant>): <reason>".
+    void Fail(const std::string& failed, const std::string& tenant, const std::string& reason);
+    // Runs one step of a tenant's sending or reporting; whatever it throws becomes one run-log line, so one
+    // tenant's failure never stops the others.
+    StepEnd GuardStep(const std::string& tenant, const char* failed, const std::function<void()>& step);
     void LoadSMSSettings(queue::TSMSAyarlari& settings, db::TDbConnection& connection);
     // Sends and reports for one tenant while holding its send/report lock; false when another run holds it.
     // Throws when the tenant cannot be reached, its lock cannot be asked for or its settings cannot be read.

@@ -21,7 +21,7 @@ std::string CurrentErrorText() {
     } catch (const std::exception& e) {
         return e.what();
     } catch (...) {
-        return "Unknown error";
+        return "bilinmeyen hata";
     }
 }
 

@@ -118,7 +118,7 @@ bool TSMSGonder::SendBatch(gateway::TSendSMS& request, int* total, int* accepted
         int* counter = e.refused ? refused : accepted;
         if (counter) ++*counter;
     }
-    RaiseRecordingFailures(recording, "Applying the gateway's send answer");
+    RaiseRecordingFailures(recording, "Ağ geçidinin gönderim yanıtı yazılırken");
     return true;
 }
 
@@ -254,7 +254,7 @@ bool TSMSRapor::RaporGetir() {
         v.Aciklama = FitAciklama(DeliveryStatusText(entry->Status()));
         verdicts.Add(std::move(v));
     }
-    RaiseRecordingFailures(RecordVerdicts(FConnection, verdicts.Batch(), FJournal), "Applying the gateway's report answer");
+    RaiseRecordingFailures(RecordVerdicts(FConnection, verdicts.Batch(), FJournal), "Ağ geçidinin rapor yanıtı yazılırken");
     return true;
 }
 

@@ -199,7 +199,7 @@ void RaiseRecordingFailures(const TRecording& r, const std::string& what) {
     }
     const size_t failed = o.StateOnly + o.Refused;
     if (failed > 0)
-        throw EDatabaseError(what + ": " + std::to_string(failed) + " row update(s) failed; first: " + o.FirstError);
+        throw EDatabaseError(what + ": " + std::to_string(failed) + " satırın güncellemesi yapılamadı; ilki: " + o.FirstError);
     if (!r.JournalError.empty())
         throw EJournalUnavailable("kararlar yazıldı, ancak karar günlüğü kullanılamadı: " + r.JournalError);
 }
