@@ -1,3 +1,4 @@
+// The generation run: every active tenant's campaigns in their fixed order, and the guards around them.
 #include "campaigns/SMSCheck.h"
 
 #include "campaigns/CampaignSupport.h"

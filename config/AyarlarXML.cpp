@@ -1,3 +1,4 @@
+// Reading the settings file and opening the program database from it.
 #include "config/AyarlarXML.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The send/report cycle over the tenant registry: each tenant's lock, journal, sending and reports.
 #include "config/SenderManager.h"
 
 #include <memory>

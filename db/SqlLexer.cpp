@@ -159,26 +159,7 @@ bool Significant(const Token& t) { return t.kind != TokKind::Space && t.kind != 
 bool IsPunct(const Token& t, char c) { return t.kind == TokKind::Punct && t.text.size() == 1 && t.text[0] == c; }
 
 bool IsWord(const Token& t, const char* upperWord) {
-    if (t.kind != TokKind::Word) return false;
-    size_t k = 0;
-    for (; k < t.text.size(); ++k) {
-        char c = t.text[k];
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        if (upperWord[k] == '\0' || upperWord[k] != c) return false;
-    }
-    return upperWord[k] == '\0';
-}
-
-std::string UpperAscii(std::string s) {
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return s;
-}
-
-std::string LowerAscii(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
+    return t.kind == TokKind::Word && platform::EqualsNoCase(t.text, upperWord);
 }
 
 } // namespace velmora::db::sql

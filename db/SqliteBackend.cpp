@@ -23,16 +23,10 @@ namespace velmora::db {
 
 namespace {
 
-std::string UpperAscii(std::string s) {
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return s;
-}
-
 // The kind a column's declared type stands for; Null for expressions and unknown types.
 ValueKind KindOfDeclaredType(const char* decl) {
     if (!decl) return ValueKind::Null;
-    std::string type = UpperAscii(decl);
+    std::string type = platform::UpperAscii(decl);
     size_t start = type.find_first_not_of(' ');
     if (start == std::string::npos) return ValueKind::Null;
     size_t end = type.find_first_of(" (", start);

@@ -5,6 +5,7 @@
 #include "db/SqlLexer.h"
 #include "db/TsqlDialect.h"
 #include "platform/Error.h"
+#include "platform/Text.h"
 
 namespace velmora::db::tsql {
 
@@ -378,7 +379,7 @@ private:
         const size_t comma = u < n_ ? Next(u + 1) : n_;
         const std::string unit = (u < n_ && t_[u].kind == TokKind::Word) ? CanonicalDatePartUnit(t_[u].text) : "";
         if (unit.empty() || comma >= n_ || !IsPunct(t_[comma], ',')) return false;
-        out_ += sql::UpperAscii(k.text);
+        out_ += platform::UpperAscii(k.text);
         for (size_t x = i_ + 1; x < j; ++x) out_ += t_[x].text;
         out_ += '(';
         ++depth_;
@@ -398,7 +399,7 @@ private:
             if (t_[x].kind != TokKind::Word && t_[x].kind != TokKind::Number && !IsPunct(t_[x], '(') &&
                 !IsPunct(t_[x], ')') && !IsPunct(t_[x], ','))
                 return {};
-            type += sql::LowerAscii(t_[x].text);
+            type += platform::LowerAscii(t_[x].text);
         }
         return type;
     }
@@ -453,7 +454,7 @@ private:
     // Rule: LEFT( and RIGHT( are functions in T-SQL, join keywords to SQLite.
     bool LeftRight(const Token& k) {
         if (!IsWord(k, "LEFT") && !IsWord(k, "RIGHT")) return false;
-        out_ += "TSQL_" + sql::UpperAscii(k.text);
+        out_ += "TSQL_" + platform::UpperAscii(k.text);
         prevSig_ = i_++;
         return true;
     }
@@ -464,7 +465,7 @@ private:
         static const char* const kRefused[] = {"FORMAT", "LOG"};
         for (const char* name : kRefused)
             if (IsWord(k, name))
-                throw EDatabaseError("The function " + sql::UpperAscii(k.text) +
+                throw EDatabaseError("The function " + platform::UpperAscii(k.text) +
                                      " is not supported by the embedded database's T-SQL dialect");
         return false;
     }
@@ -519,7 +520,7 @@ private:
         }
         const size_t after = Next(end);
         if (after < n_ && (IsWord(t_[after], "PERCENT") || IsWord(t_[after], "WITH")))
-            throw EDatabaseError("TOP ... " + sql::UpperAscii(t_[after].text) +
+            throw EDatabaseError("TOP ... " + platform::UpperAscii(t_[after].text) +
                                  " is not supported by the embedded database's T-SQL dialect");
         if (count.empty())
             throw EDatabaseError("TOP takes a whole number here (TOP n or TOP (n))");
@@ -532,7 +533,7 @@ private:
     bool Schema() {
         const Token& k = t_[i_];
         const bool dbo = (k.kind == TokKind::Word && IsWord(k, "DBO")) ||
-                         (k.kind == TokKind::QuotedIdent && sql::UpperAscii(k.value) == "DBO");
+                         (k.kind == TokKind::QuotedIdent && platform::UpperAscii(k.value) == "DBO");
         if (!dbo || i_ + 2 >= n_ || !IsPunct(t_[i_ + 1], '.') ||
             (t_[i_ + 2].kind != TokKind::Word && t_[i_ + 2].kind != TokKind::QuotedIdent))
             return false;
@@ -564,7 +565,7 @@ bool SessionStatement(const Tokens& t, Statement& st) {
         if (Significant(k)) sig.push_back(&k);
     if (sig.size() != 3 || !IsWord(*sig[0], "SET")) return false;
     if (IsWord(*sig[1], "DATEFORMAT") && (sig[2]->kind == TokKind::Word || sig[2]->kind == TokKind::String)) {
-        std::string order = sql::LowerAscii(sig[2]->kind == TokKind::String ? sig[2]->value : sig[2]->text);
+        std::string order = platform::LowerAscii(sig[2]->kind == TokKind::String ? sig[2]->value : sig[2]->text);
         if (!ValidDateFormat(order))
             throw EDatabaseError("SET DATEFORMAT: '" + order + "' is not a date order (mdy, dmy, ymd, ydm, myd, dym)");
         st.kind = Statement::Kind::SetDateFormat;

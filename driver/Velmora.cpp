@@ -1,3 +1,4 @@
+// One run: the run lock, the two phases in their guards, and the run log.
 #include "driver/Velmora.h"
 
 #include <exception>

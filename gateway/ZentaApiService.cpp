@@ -1,3 +1,4 @@
+// The gateway service: its binding from the settings and the SOAP calls of its operations.
 #include "gateway/ZentaApiService.h"
 
 

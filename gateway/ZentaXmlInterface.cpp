@@ -1,3 +1,4 @@
+// The gateway's documents: writing the requests and reading the answers.
 #include "gateway/ZentaXmlInterface.h"
 
 #include <charconv>

@@ -1,3 +1,4 @@
+// Code page conversions: the ANSI code page, Windows-1254 / ISO-8859-9, UTF-8 and UTF-16.
 #include "platform/CodePage.h"
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// Paths, files and folders: the executable's folder, temporary files, whole-file reads and writes.
 #include "platform/Paths.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Sending the pending rows in one batch and fetching delivery reports; their verdicts.
 #include "queue/SMSSenderUnit.h"
 
 #include <unordered_set>

@@ -1,3 +1,4 @@
+// SOAP 1.2 over HTTP: the envelope, the call and the answer's body or fault.
 #include "soap/SoapClient.h"
 
 #include <string_view>

@@ -1,3 +1,4 @@
+// Shared test fixtures: temporary folders, pinned clocks, environment and database helpers.
 #include "tests/TestSupport.h"
 
 #include <sqlite3.h>

@@ -8,6 +8,7 @@
 #include <ostream>
 
 #include "db/DbConnection.h"
+#include "db/StatementText.h"
 #include "db/RequestCountingBackend.h"
 #include "platform/Error.h"
 #include "tests/TestSupport.h"

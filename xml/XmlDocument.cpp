@@ -1,3 +1,4 @@
+// The XML document and element wrapper over pugixml.
 #include "xml/XmlDocument.h"
 
 #include <pugixml.hpp>

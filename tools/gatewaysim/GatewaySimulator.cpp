@@ -1,3 +1,4 @@
+// The loopback gateway simulator: the SOAP 1.2 service with switchable faults.
 #include "tools/gatewaysim/GatewaySimulator.h"
 
 #include <httplib.h>
