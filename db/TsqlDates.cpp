@@ -13,7 +13,7 @@ namespace velmora::db::tsql {
 
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+constexpr auto IsDigit = platform::IsAsciiDigit;
 
 struct Cursor {
     const std::string& s;

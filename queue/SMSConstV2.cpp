@@ -67,7 +67,7 @@ std::string FillTemplate(const std::string& templ, const std::string& musteriAdi
 std::string DigitsOnly(const std::string& number) {
     std::string out;
     for (char c : number)
-        if (c == '+' || (c >= '0' && c <= '9')) out += c;
+        if (c == '+' || platform::IsAsciiDigit(c)) out += c;
     return out;
 }
 

@@ -77,7 +77,7 @@ TVerdictJournal::TVerdictJournal(std::string folder, std::string identity, const
     std::string readable;
     for (char c : databaseName) {
         if (readable.size() >= 40) break;
-        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+        const bool plain = platform::IsAsciiLetterOrDigit(c) || c == '-' || c == '_';
         readable += plain ? c : '_';
     }
     if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += platform::PathSeparator();
