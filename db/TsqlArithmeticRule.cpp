@@ -9,12 +9,6 @@ namespace velmora::db::tsql {
 
 namespace {
 
-using sql::IsPunct;
-using sql::IsWord;
-using sql::Significant;
-using sql::TokKind;
-using sql::Token;
-
 // Rule: arithmetic. SQL Server's + - * / depend on the operands' types (text + text joins, money
 // stays exact, a date-time plus a number adds days, division by zero fails), so every operator
 // becomes a call of the registered TSQL_ADD, TSQL_SUB, TSQL_MUL or TSQL_DIV, with * / % binding

@@ -12,12 +12,6 @@ namespace velmora::db::tsql {
 
 namespace {
 
-using sql::IsPunct;
-using sql::IsWord;
-using sql::Significant;
-using sql::TokKind;
-using sql::Token;
-
 using platform::IsAsciiDigit;
 
 // Definitions, and the embedded database's own PRAGMA reads, whose literals name things and are

@@ -8,7 +8,12 @@
 
 namespace velmora::db::tsql {
 
-using Tokens = std::vector<sql::Token>;
+using sql::IsPunct;
+using sql::IsWord;
+using sql::Significant;
+using sql::TokKind;
+using sql::Token;
+using Tokens = std::vector<Token>;
 
 constexpr size_t kNone = static_cast<size_t>(-1);
 

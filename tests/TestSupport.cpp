@@ -216,6 +216,15 @@ std::string MakeTenantDatabase(const TempDir& dir, const std::string& name, cons
     return db;
 }
 
+std::vector<int> QueueStates(const std::string& sqlitePath) {
+    db::TDbConnection c;
+    c.Server = "sqlite:" + sqlitePath;
+    c.SetConnected(true);
+    std::vector<int> out;
+    for (const QueueRow& r : ReadQueue(c)) out.push_back(r.durum);
+    return out;
+}
+
 std::vector<QueueRow> ReadQueue(db::TDbConnection& connection) {
     db::TDbQuery q(&connection);
     q.SetSQL("SELECT * FROM tbNuvoListe ORDER BY id");
