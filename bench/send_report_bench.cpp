@@ -8,7 +8,7 @@
 #include <string>
 
 #include "bench/BenchSupport.h"
-#include "config/SMSAyarlari.h"
+#include "queue/SMSAyarlari.h"
 #include "db/DbConnection.h"
 #include "gateway/ZentaApiService.h"
 #include "platform/Paths.h"
@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
     binding.host = simulator.Host();
     gateway::RegisterGatewayBinding(binding);
 
-    config::TSMSAyarlari account;
+    queue::TSMSAyarlari account;
     account.KullaniciAdi = "demo";
     account.Parola = "secret";
     account.Developer = "BENCH";

@@ -10,7 +10,7 @@
 
 #include "bench/BenchSupport.h"
 #include "campaigns/SMSCheck.h"
-#include "config/SMSAyarlari.h"
+#include "queue/SMSAyarlari.h"
 #include "db/DbConnection.h"
 #include "gateway/ZentaApiService.h"
 #include "platform/DateTime.h"
@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
     gateway::GatewayBinding binding;
     binding.host = gateway.Host();
     gateway::RegisterGatewayBinding(binding);
-    config::TSMSAyarlari account;
+    queue::TSMSAyarlari account;
     account.KullaniciAdi = "demo";
     account.Parola = "secret";
     account.KanalKodu = "KANAL1";

@@ -22,8 +22,7 @@ constexpr double kMinutesPerDay = 1440.0;
 } // namespace
 
 void TSMSCheck::CheckAfterPurchase(TDbConnection& connection, TDateTime previousCheck) {
-    try {
-        QueueChunkScope chunks(*this);
+    GuardCampaign(connection, "Alışveriş sonrası mesajları hazırlanamadı", [&] {
         TDbQuery settings(&connection);
         settings.SetSQL("SELECT * FROM tbNuvoAlisVeris");
         settings.Open();
@@ -50,11 +49,7 @@ void TSMSCheck::CheckAfterPurchase(TDbConnection& connection, TDateTime previous
                                   false, 0);
         }
         settings.Close();
-    } catch (const std::exception& e) {
-        ExecutionResult = e.what();
-    } catch (...) {
-        ExecutionResult = "Unknown error in the after-purchase messages";
-    }
+    });
 }
 
 void TSMSCheck::QueuePurchaseMessages(TDbConnection& connection, const std::string& templ, int32_t minQuantity,

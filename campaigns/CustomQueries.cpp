@@ -4,6 +4,7 @@
 #include "platform/Clock.h"
 #include "platform/Error.h"
 #include "platform/Paths.h"
+#include "platform/Text.h"
 
 namespace velmora::campaigns {
 
@@ -66,7 +67,7 @@ std::string LoadCustomQueryDefinition(TDbQuery& scheduleQuery) {
     const size_t count = parameters.Count();
     for (size_t i = 0; i < count; ++i) {
         TXMLParametreType p = parameters.Item(i);
-        statement = queue::ReplaceAllNoCase(statement, ":" + p.Adi(), p.Value());
+        statement = platform::ReplaceAllNoCase(statement, ":" + p.Adi(), p.Value());
     }
     return statement;
 }
@@ -75,7 +76,7 @@ std::string FillTemplateFromRow(const std::string& templ, TDbQuery& row) {
     std::string text = templ;
     for (int c = 1; c <= row.FieldCount(); ++c) {
         db::TField& field = row.Fields(c);
-        text = queue::ReplaceAllNoCase(text, "{{" + field.FieldName() + "}}", field.AsString());
+        text = platform::ReplaceAllNoCase(text, "{{" + field.FieldName() + "}}", field.AsString());
     }
     return text;
 }
@@ -85,7 +86,7 @@ namespace {
 // Names the schedule row in a failure message: its id when the table has one, else its position.
 std::string ScheduleRowLabel(TDbQuery& schedule, int position) {
     for (int c = 1; c <= schedule.FieldCount(); ++c)
-        if (queue::EqualsNoCase(schedule.Fields(c).FieldName(), "id"))
+        if (platform::EqualsNoCase(schedule.Fields(c).FieldName(), "id"))
             return "custom query id " + schedule.Fields(c).AsString();
     return "custom query row " + std::to_string(position);
 }
@@ -94,7 +95,7 @@ std::string ScheduleRowLabel(TDbQuery& schedule, int position) {
 void RunScheduleRow(TSMSCheck& check, TDbConnection& connection, TDbQuery& schedule, TDbQuery& statement,
                     TDateTime now) {
     const std::string sql = LoadCustomQueryDefinition(schedule);
-    if (queue::Trim(sql).empty()) throw EDatabaseError("the definition holds no statement in \"Sorgu\"");
+    if (platform::Trim(sql).empty()) throw EDatabaseError("the definition holds no statement in \"Sorgu\"");
     statement.SetSQL(sql);
     statement.Open();
     const int rows = statement.RecordCount();
@@ -102,7 +103,7 @@ void RunScheduleRow(TSMSCheck& check, TDbConnection& connection, TDbQuery& sched
         const std::string phoneColumn = schedule.FieldByName("cep_telefonu_alani").AsString();
         bool found = false;
         for (int c = 1; c <= statement.FieldCount() && !found; ++c)
-            found = queue::EqualsNoCase(statement.Fields(c).FieldName(), phoneColumn);
+            found = platform::EqualsNoCase(statement.Fields(c).FieldName(), phoneColumn);
         if (!found)
             throw EDatabaseError("the result has no column \"" + phoneColumn +
                                  "\", which cep_telefonu_alani names as the phone number");
@@ -139,14 +140,9 @@ void TSMSCheck::CheckCustomQueries(TDbConnection& connection, TDateTime now) {
         // The error still leaves this routine; it only learns which row failed, so the run log can say.
         try {
             RunScheduleRow(*this, connection, schedule, statement, now);
-        } catch (const EXmlError& e) {
-            throw EXmlError(ScheduleRowLabel(schedule, i + 1) + ": " + e.what());
-        } catch (const EFileError& e) {
-            throw EFileError(ScheduleRowLabel(schedule, i + 1) + ": " + e.what());
-        } catch (const EConvertError& e) {
-            throw EConvertError(ScheduleRowLabel(schedule, i + 1) + ": " + e.what());
-        } catch (const EDatabaseError& e) {
-            throw EDatabaseError(ScheduleRowLabel(schedule, i + 1) + ": " + e.what());
+        } catch (...) {
+            RethrowPrefixed<EXmlError, EFileError, EConvertError, EDatabaseError>(ScheduleRowLabel(schedule, i + 1) +
+                                                                                  ": ");
         }
     }
 }

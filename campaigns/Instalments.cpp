@@ -4,6 +4,7 @@
 #include "platform/Clock.h"
 #include "platform/Error.h"
 #include "platform/Regional.h"
+#include "platform/Text.h"
 
 namespace velmora::campaigns {
 
@@ -44,8 +45,7 @@ const char* kOverdueQuery =
 } // namespace
 
 void TSMSCheck::CheckInstalments(TDbConnection& connection) {
-    try {
-        QueueChunkScope chunks(*this);
+    GuardCampaign(connection, "Taksit hatırlatmaları hazırlanamadı", [&] {
         TDbQuery settings(&connection);
         settings.SetSQL("SELECT * FROM tbNuvoTaksit");
         settings.Open();
@@ -57,16 +57,11 @@ void TSMSCheck::CheckInstalments(TDbConnection& connection) {
         QueueInstalmentReminders(connection, templ, days, Currency::FromInteger(-99999999),
                                  Currency::FromInteger(99999999), timeOfDay);
         settings.Close();
-    } catch (const std::exception& e) {
-        ExecutionResult = e.what();
-    } catch (...) {
-        ExecutionResult = "Unknown error in the instalment reminders";
-    }
+    });
 }
 
 void TSMSCheck::CheckOverduePayments(TDbConnection& connection) {
-    try {
-        QueueChunkScope chunks(*this);
+    GuardCampaign(connection, "Gecikmiş ödeme bildirimleri hazırlanamadı", [&] {
         TDbQuery settings(&connection);
         settings.SetSQL("SELECT * FROM tbNuvoGecikmisOdeme");
         settings.Open();
@@ -80,11 +75,7 @@ void TSMSCheck::CheckOverduePayments(TDbConnection& connection) {
         const TDateTime timeOfDay = TimeOf(settings.FieldByName("saat").AsDateTime());
         QueueOverduePayments(connection, templ, days, minAmount, maxAmount, timeOfDay);
         settings.Close();
-    } catch (const std::exception& e) {
-        ExecutionResult = e.what();
-    } catch (...) {
-        ExecutionResult = "Unknown error in the overdue-payment notices";
-    }
+    });
 }
 
 void TSMSCheck::QueueInstalmentReminders(TDbConnection& connection, const std::string& templ, int32_t days,
@@ -105,9 +96,9 @@ void TSMSCheck::QueueInstalmentRows(TDbConnection& connection, const std::string
     const TDateTime referenceDay = platform::Today() - days;
     // A day count far out of any calendar would reach the server as a malformed literal.
     const int year = DecodeDateTime(referenceDay).year;
-    if (year < 1753 || year > 9999)
-        throw EConvertError("The day count " + std::to_string(days) +
-                            " gives a due date outside the years 1753 to 9999");
+    if (year < kFirstSqlServerDateTimeYear || year > 9999)
+        throw EConvertError("The day count " + std::to_string(days) + " gives a due date outside the years " +
+                            std::to_string(kFirstSqlServerDateTimeYear) + " to 9999");
     TDbQuery rows(&connection);
     rows.SetSQL(FormatStatement(query, {platform::FormatDate_ddmmyyyy(referenceDay),
                                         std::to_string(minAmount.RoundBankers()),
@@ -117,8 +108,8 @@ void TSMSCheck::QueueInstalmentRows(TDbConnection& connection, const std::string
     for (int i = 0; i < count; ++i, rows.Next()) {
         std::string number = rows.FieldByName("Gsm").AsString();
         if (!queue::NormalizePhoneNumber(number)) continue;
-        const std::string name = queue::Trim(rows.FieldByName("musteri_adi").AsString());
-        const std::string surname = queue::Trim(rows.FieldByName("musteri_soyadi").AsString());
+        const std::string name = platform::Trim(rows.FieldByName("musteri_adi").AsString());
+        const std::string surname = platform::Trim(rows.FieldByName("musteri_soyadi").AsString());
         const std::string dueDate = platform::FormatDate_ddmmyyyy(rows.FieldByName("taksit_tarihi").AsDateTime());
         const std::string amount = platform::FormatMoneyTL(rows.FieldByName("taksit_tutari").AsCurrency());
         const std::string text = queue::FillTemplate(templ, name, surname, "", "", dueDate, amount);

@@ -1,51 +1,16 @@
+// The custom-query definition files: reading them in their declared encoding, and their bindings.
 #include "campaigns/OzelSorguXML.h"
 
-#include <cctype>
 #include <cstdint>
 
+#include "platform/CodePage.h"
 #include "platform/Error.h"
-#include "xml/XmlEncoding.h"
 #include "platform/Paths.h"
+#include "xml/XmlEncoding.h"
 
 namespace velmora::campaigns {
 
 namespace {
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// Turkish single-byte text (Windows-1254, or ISO-8859-9 when iso is set) as UTF-8. Both are Latin-1 with six
-// Turkish letters in place of Icelandic ones; Windows-1254 also has typographic signs in 0x80..0x9F.
-std::string TurkishToUtf8(const std::string& bytes, bool iso) {
-    static const uint16_t k1254High[32] = {
-        0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0xFFFD, 0xFFFD, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0xFFFD, 0x0178};
-    std::string out;
-    out.reserve(bytes.size() + bytes.size() / 8);
-    for (unsigned char b : bytes) {
-        uint32_t cp = b;
-        if (b >= 0x80 && b < 0xA0 && !iso) cp = k1254High[b - 0x80];
-        else if (b == 0xD0) cp = 0x011E;  // Ğ
-        else if (b == 0xDD) cp = 0x0130;  // İ
-        else if (b == 0xDE) cp = 0x015E;  // Ş
-        else if (b == 0xF0) cp = 0x011F;  // ğ
-        else if (b == 0xFD) cp = 0x0131;  // ı
-        else if (b == 0xFE) cp = 0x015F;  // ş
-        AppendUtf8(out, cp);
-    }
-    return out;
-}
 
 bool HasNonAscii(const std::string& bytes) {
     for (unsigned char b : bytes)
@@ -73,7 +38,7 @@ IXMLOzelSorguType ReadCustomQueryFile(const std::string& fileName) {
     // The parser itself knows the Unicode forms and Latin-1; definitions written on Turkish machines often
     // declare a Turkish code page, whose letters it would otherwise take for broken UTF-8.
     if (encoding == "windows-1254" || encoding == "cp1254" || encoding == "iso-8859-9" || encoding == "latin5") {
-        const std::string utf8 = TurkishToUtf8(bytes, encoding == "iso-8859-9" || encoding == "latin5");
+        const std::string utf8 = platform::TurkishCodePageToUtf8(bytes, encoding == "iso-8859-9" || encoding == "latin5");
         std::string error;
         if (!doc->TryLoadFromString(utf8, &error))
             throw EXmlError("XML file \"" + fileName + "\" could not be read: " + error);

@@ -1,10 +1,10 @@
 // Notices of approved prepaid orders, once per order.
-#include <charconv>
 
 #include "campaigns/SMSCheck.h"
 #include "platform/Clock.h"
 #include "platform/Error.h"
 #include "platform/Regional.h"
+#include "platform/Text.h"
 
 namespace velmora::campaigns {
 
@@ -25,8 +25,7 @@ const char* kOrderQuery =
 // server refuses it as it refused the text before.
 db::Value WholeNumberValue(const std::string& text) {
     int64_t n = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
-    if (ec == std::errc() && end == text.data() + text.size()) return db::Value::Integer(n);
+    if (platform::ParseWhole(text, n)) return db::Value::Integer(n);
     return db::Value::Text(text);
 }
 
@@ -41,8 +40,7 @@ std::string TSMSCheck::SqlWholeNumber(const std::string& text, const std::string
 }
 
 void TSMSCheck::CheckPrepaidOrders(TDbConnection& connection, TDateTime now) {
-    try {
-        QueueChunkScope chunks(*this);
+    GuardCampaign(connection, "Ön ödemeli sipariş bildirimleri hazırlanamadı", [&] {
         TDbQuery settings(&connection);
         settings.SetSQL("SELECT * FROM tbNuvoOnOdemeliSiparis");
         settings.Open();
@@ -62,8 +60,8 @@ void TSMSCheck::CheckPrepaidOrders(TDbConnection& connection, TDateTime now) {
             const std::string orderId = SqlWholeNumber(orders.FieldByName("nSiparisID").AsString(), "order id");
             AddRecordRow(connection, {"tbNuvoOnOdemeliSiparisGonderilen", "SiparisId", WholeNumberValue(orderId), true});
             if (!usable) continue;
-            const std::string name = queue::Trim(orders.FieldByName("sAdi").AsString());
-            const std::string surname = queue::Trim(orders.FieldByName("sSoyadi").AsString());
+            const std::string name = platform::Trim(orders.FieldByName("sAdi").AsString());
+            const std::string surname = platform::Trim(orders.FieldByName("sSoyadi").AsString());
             const std::string invoiceDate =
                 platform::FormatDate_ddmmyyyy(orders.FieldByName("dteFaturaTarihi").AsDateTime());
             const std::string amount = platform::FormatMoneyTL(orders.FieldByName("lNetTutar").AsCurrency());
@@ -73,9 +71,7 @@ void TSMSCheck::CheckPrepaidOrders(TDbConnection& connection, TDateTime now) {
         }
         orders.Close();
         settings.Close();
-    } catch (const std::exception& e) {
-        ExecutionResult = e.what();
-    }
+    });
 }
 
 } // namespace velmora::campaigns

@@ -46,7 +46,7 @@ std::vector<Value> TSMSCheck::QueueRowValues(queue::TMesajGrubu group, const std
 }
 
 void TSMSCheck::InsertQueueRow(TDbConnection& connection, const std::vector<Value>& row) {
-    try {
+    KeepFailure(connection.Database, "Kuyruğa mesaj eklenemedi", [&] {
         TDbQuery q(&connection);
         q.SetSQL("SELECT * FROM tbNuvoListe WHERE id = -1");
         q.Open();
@@ -55,11 +55,7 @@ void TSMSCheck::InsertQueueRow(TDbConnection& connection, const std::vector<Valu
         for (size_t c = 0; c < columns.size(); ++c) q.FieldByName(columns[c]).SetValue(row[c]);
         q.Post();
         q.Close();
-    } catch (const std::exception& e) {
-        ExecutionResult = e.what();
-    } catch (...) {
-        ExecutionResult = "Unknown error while adding a message to the queue";
-    }
+    });
 }
 
 void TSMSCheck::InsertRecordRow(TDbConnection& connection, const TRecordRow& record) {
@@ -239,13 +235,8 @@ TSMSCheck::QueueChunkScope::~QueueChunkScope() {
     if (--check_.chunkScopes_ > 0) return;
     // Also on the way out of a failed routine: what was gathered before the failure is written, as it was
     // when every row went alone. A failed record row ends the routine's writing with its message.
-    try {
-        check_.FlushQueue();
-    } catch (const std::exception& e) {
-        check_.ExecutionResult = e.what();
-    } catch (...) {
-        check_.ExecutionResult = "Unknown error while writing the queue";
-    }
+    const std::string tenant = check_.pendingConnection_ ? check_.pendingConnection_->Database : std::string();
+    check_.KeepFailure(tenant, "Kuyruk yazılamadı", [this] { check_.FlushQueue(); });
     check_.pendingConnection_ = nullptr;
 }
 

@@ -3,6 +3,7 @@
 #include "campaigns/SMSCheck.h"
 #include "platform/Clock.h"
 #include "platform/Regional.h"
+#include "platform/Text.h"
 
 namespace velmora::campaigns {
 
@@ -38,14 +39,14 @@ const char* kSalesQuery =
 PDepoSatisInfo LoadStoreSales(TDbQuery& salesQuery, std::vector<std::unique_ptr<TDepoSatisInfo>>& list,
                               const std::string& depoKodu, std::unique_ptr<TDepoSatisInfo>& unlisted) {
     for (const auto& info : list)
-        if (queue::EqualsNoCase(info->DepoKodu, depoKodu)) return info.get();
+        if (platform::EqualsNoCase(info->DepoKodu, depoKodu)) return info.get();
 
     auto info = std::make_unique<TDepoSatisInfo>();
-    const std::string wanted = queue::Trim(depoKodu);
+    const std::string wanted = platform::Trim(depoKodu);
     salesQuery.First();
     const int count = salesQuery.RecordCount();
     for (int i = 0; i < count; ++i, salesQuery.Next()) {
-        if (!queue::EqualsNoCase(queue::Trim(salesQuery.FieldByName("Magaza").AsString()), wanted)) continue;
+        if (!platform::EqualsNoCase(platform::Trim(salesQuery.FieldByName("Magaza").AsString()), wanted)) continue;
         info->DepoKodu = depoKodu;
         info->Ciro = salesQuery.FieldByName("NetTutar").AsCurrency();
         info->SatisMiktari = salesQuery.FieldByName("SatisMiktari").AsInteger();
@@ -53,7 +54,7 @@ PDepoSatisInfo LoadStoreSales(TDbQuery& salesQuery, std::vector<std::unique_ptr<
         break;
     }
     info->Net = info->SatisMiktari - info->IadeMiktari;
-    if (queue::Trim(info->DepoKodu).empty()) {
+    if (platform::Trim(info->DepoKodu).empty()) {
         unlisted = std::move(info);
         return unlisted.get();
     }
@@ -62,8 +63,7 @@ PDepoSatisInfo LoadStoreSales(TDbQuery& salesQuery, std::vector<std::unique_ptr<
 }
 
 void TSMSCheck::CheckRetailSales(TDbConnection& connection) {
-    try {
-        QueueChunkScope chunks(*this);
+    GuardCampaign(connection, "Mağaza satış özetleri hazırlanamadı", [&] {
         TDbQuery settings(&connection);
         settings.SetSQL("SELECT * FROM tbNuvoPerakende");
         settings.Open();
@@ -84,9 +84,7 @@ void TSMSCheck::CheckRetailSales(TDbConnection& connection) {
             }
         }
         settings.Close();
-    } catch (const std::exception& e) {
-        ExecutionResult = e.what();
-    }
+    });
 }
 
 void TSMSCheck::SendStoreSalesSummaries(TDbConnection& connection, bool netOnly) {
@@ -112,7 +110,7 @@ void TSMSCheck::SendStoreSalesSummaries(TDbConnection& connection, bool netOnly)
         for (int s = 0; s < storeCount; ++s, stores.Next()) {
             std::unique_ptr<TDepoSatisInfo> unlisted;
             PDepoSatisInfo info = LoadStoreSales(sales, list, stores.FieldByName("depo_kodu").AsString(), unlisted);
-            if (queue::Trim(info->DepoKodu).empty()) continue;  // no sales today
+            if (platform::Trim(info->DepoKodu).empty()) continue;  // no sales today
             const std::string turnover = platform::FormatMoneyTL(info->Ciro);
             std::string line = "Depo: " + info->DepoKodu + "; Ciro: " + turnover;
             if (!netOnly)
@@ -121,7 +119,7 @@ void TSMSCheck::SendStoreSalesSummaries(TDbConnection& connection, bool netOnly)
             message += ", " + line;
         }
         if (message.empty()) continue;
-        message = queue::Trim(message.substr(1));
+        message = platform::Trim(message.substr(1));
         const TDateTime start = platform::Now();
         AddToQueue(connection, queue::TMesajGrubu::mgPerakende, users.FieldByName("cep_telefonu").AsString(), message,
                    true, start, platform::Now() + 1.0, 1);

@@ -1,9 +1,10 @@
+// The generation run: every active tenant's campaigns in their fixed order, and the guards around them.
 #include "campaigns/SMSCheck.h"
 
 #include "campaigns/CampaignSupport.h"
 
 #include "config/AyarlarXML.h"
-#include "config/SenderManager.h"
+#include "config/TenantRegistry.h"
 #include "platform/Clock.h"
 #include "platform/Com.h"
 
@@ -41,13 +42,14 @@ std::string TSMSCheck::Execute() {
     if (!ConnectProgramDatabase()) return "Veri tabanı bağlantısı yapılamadı: " + ExecutionResult;
 
     config::VisitActiveTenants(ProgramConnection, [&](TDbConnection& tenant) {
+        // A failure that ends a tenant's work must reach the run log, or an unreachable tenant looks served.
+        const std::string failed = "Mesaj üretimi yapılamadı (" + tenant.Database + ")";
         try {
             ServeTenant(tenant);
         } catch (const std::exception& e) {
-            // A failure that ends a tenant's work must reach the run log, or an unreachable tenant looks served.
-            KeepTenantFailure(e.what());
+            KeepTenantFailure(failed + ": " + e.what());
         } catch (...) {
-            KeepTenantFailure("Unknown error while serving tenant database " + tenant.Database);
+            KeepTenantFailure(failed + ": bilinmeyen hata");
         }
     });
     return ExecutionResult;
@@ -56,6 +58,25 @@ std::string TSMSCheck::Execute() {
 // The failure's text, a colon and what was caught before it, so that neither is lost.
 void TSMSCheck::KeepTenantFailure(const std::string& message) {
     ExecutionResult = ExecutionResult.empty() ? message : message + ": " + ExecutionResult;
+}
+
+bool TSMSCheck::KeepFailure(const std::string& tenant, const char* failed, const std::function<void()>& step) {
+    try {
+        step();
+        return true;
+    } catch (const std::exception& e) {
+        ExecutionResult = e.what();
+    } catch (...) {
+        ExecutionResult = std::string(failed) + " (" + tenant + "): bilinmeyen hata";
+    }
+    return false;
+}
+
+void TSMSCheck::GuardCampaign(const TDbConnection& tenant, const char* failed, const std::function<void()>& routine) {
+    KeepFailure(tenant.Database, failed, [&] {
+        QueueChunkScope chunks(*this);
+        routine();
+    });
 }
 
 void TSMSCheck::ServeTenant(TDbConnection& tenant) {

@@ -2,6 +2,7 @@
 // The generation run: for every active tenant, the campaigns compose messages into the queue.
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -126,6 +127,12 @@ private:
     bool ConnectProgramDatabase();
     void ServeTenant(db::TDbConnection& tenant);
     void KeepTenantFailure(const std::string& message);
+    // Runs step; whatever it throws is kept in ExecutionResult (its message; for an error without one,
+    // "<failed> (<tenant>): bilinmeyen hata") and false is returned.
+    bool KeepFailure(const std::string& tenant, const char* failed, const std::function<void()>& step);
+    // Runs one campaign routine: a failure ends the routine, is kept in ExecutionResult and the run goes
+    // on. The routine's queue rows are written in chunks, and on the way out also after a failure.
+    void GuardCampaign(const db::TDbConnection& tenant, const char* failed, const std::function<void()>& routine);
 
     void QueueSpecialDayRows(db::TDbConnection& connection, queue::TMesajGrubu group, const std::string& query,
                              const std::string& templ, TDateTime timeOfDay);

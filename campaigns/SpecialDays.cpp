@@ -2,6 +2,7 @@
 #include "campaigns/CampaignSupport.h"
 #include "campaigns/SMSCheck.h"
 #include "platform/Clock.h"
+#include "platform/Text.h"
 
 namespace velmora::campaigns {
 
@@ -47,8 +48,7 @@ const SpecialDayKind kKinds[] = {
 } // namespace
 
 void TSMSCheck::CheckSpecialDays(TDbConnection& connection) {
-    try {
-        QueueChunkScope chunks(*this);
+    GuardCampaign(connection, "Özel gün mesajları hazırlanamadı", [&] {
         TDbQuery settings(&connection);
         settings.SetSQL("SELECT * FROM tbNuvoOzelGun");
         settings.Open();
@@ -59,11 +59,7 @@ void TSMSCheck::CheckSpecialDays(TDbConnection& connection) {
                                 settings.FieldByName(kind.timeColumn).AsDateTime());
         }
         settings.Close();
-    } catch (const std::exception& e) {
-        ExecutionResult = e.what();
-    } catch (...) {
-        ExecutionResult = "Unknown error in the special-day greetings";
-    }
+    });
 }
 
 void TSMSCheck::QueueSpecialDayRows(TDbConnection& connection, TMesajGrubu group, const std::string& query,
@@ -76,10 +72,10 @@ void TSMSCheck::QueueSpecialDayRows(TDbConnection& connection, TMesajGrubu group
     for (int i = 0; i < count; ++i, rows.Next()) {
         std::string number = rows.FieldByName("GSM").AsString();
         if (!queue::NormalizePhoneNumber(number)) continue;
-        const std::string childName = queue::Trim(rows.FieldByName("cocuk_adi").AsString());
-        const std::string childSurname = queue::Trim(rows.FieldByName("cocuk_soyadi").AsString());
-        const std::string surname = queue::Trim(rows.FieldByName("musteri_soyadi").AsString());
-        const std::string name = queue::Trim(rows.FieldByName("musteri_adi").AsString());
+        const std::string childName = platform::Trim(rows.FieldByName("cocuk_adi").AsString());
+        const std::string childSurname = platform::Trim(rows.FieldByName("cocuk_soyadi").AsString());
+        const std::string surname = platform::Trim(rows.FieldByName("musteri_soyadi").AsString());
+        const std::string name = platform::Trim(rows.FieldByName("musteri_adi").AsString());
         const std::string text = queue::FillTemplate(templ, name, surname, childName, childSurname, "", "");
         // The number queued is the one as read, spaces and all.
         const std::string asRead = rows.FieldByName("GSM").AsString();

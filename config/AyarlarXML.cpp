@@ -1,11 +1,12 @@
+// Reading the settings file and opening the program database from it.
 #include "config/AyarlarXML.h"
 
 #include <algorithm>
-#include <charconv>
 
 #include "platform/Error.h"
 #include "queue/SMSConstV2.h"
 #include "platform/Paths.h"
+#include "platform/Text.h"
 
 namespace velmora::config {
 
@@ -43,7 +44,7 @@ bool ConnectProgramDatabase(db::TDbConnection& connection, std::string* message)
     } catch (const std::exception& e) {
         if (message) *message = e.what();
     } catch (...) {
-        if (message) *message = "Unknown error while opening the program database";
+        if (message) *message = "Program veri tabanı açılırken bilinmeyen hata";
     }
     return false;
 }
@@ -53,16 +54,14 @@ namespace {
 void ReadPositiveNumber(const xml::XmlElement& parent, const char* name, long& target) {
     std::string text = parent.ChildText(name);
     long value = 0;
-    auto r = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (!text.empty() && r.ec == std::errc() && r.ptr == text.data() + text.size() && value > 0) target = value;
+    if (platform::ParseWhole(text, value) && value > 0) target = value;
 }
 
 void ReadDatabaseSeconds(const std::string& text, const char* name, int& target) {
-    const std::string t = queue::Trim(text);
+    const std::string t = platform::Trim(text);
     if (t.empty()) return;
     int value = 0;
-    auto r = std::from_chars(t.data(), t.data() + t.size(), value);
-    if (r.ec != std::errc() || r.ptr != t.data() + t.size() || value < 1 || value > 86400)
+    if (!platform::ParseWhole(t, value) || value < 1 || value > 86400)
         throw EConvertError(std::string("The settings file's <VeriTabani><") + name + "> holds \"" + t +
                             "\": a whole number of seconds from 1 to 86400 is expected");
     target = value;
@@ -74,8 +73,8 @@ db::ConnectionOptions ConnectionOptionsFromSettings(const TXMLVeriTabaniType& se
     db::ConnectionOptions options;
     ReadDatabaseSeconds(settings.BaglantiZamanAsimi(), "BaglantiZamanAsimi", options.connectTimeoutSeconds);
     ReadDatabaseSeconds(settings.KomutZamanAsimi(), "KomutZamanAsimi", options.commandTimeoutSeconds);
-    options.odbcDriver = queue::Trim(settings.Surucu());
-    options.odbcAttributes = queue::Trim(settings.BaglantiOzellikleri());
+    options.odbcDriver = platform::Trim(settings.Surucu());
+    options.odbcAttributes = platform::Trim(settings.BaglantiOzellikleri());
     return options;
 }
 

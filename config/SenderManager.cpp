@@ -1,11 +1,13 @@
+// The send/report cycle over the tenant registry: each tenant's lock, journal, sending and reports.
 #include "config/SenderManager.h"
 
-#include <cctype>
 #include <memory>
 #include <set>
 
 #include "config/AyarlarXML.h"
+#include "config/TenantRegistry.h"
 #include "platform/Com.h"
+#include "platform/Text.h"
 #include "queue/SMSSenderUnit.h"
 
 namespace velmora::config {
@@ -22,7 +24,7 @@ TVelmora::~TVelmora() {
 
 bool TVelmora::ConnectProgramDatabase() { return config::ConnectProgramDatabase(ProgramConnection, nullptr); }
 
-void TVelmora::LoadSMSSettings(TSMSAyarlari& settings, TDbConnection& connection) {
+void TVelmora::LoadSMSSettings(queue::TSMSAyarlari& settings, TDbConnection& connection) {
     TDbQuery q(&connection);
     q.SetSQL("SELECT * FROM tbNuvoSMSAyarlari");
     q.Open();
@@ -35,25 +37,6 @@ void TVelmora::LoadSMSSettings(TSMSAyarlari& settings, TDbConnection& connection
     q.Close();
 }
 
-void VisitActiveTenants(TDbConnection& program, const std::function<void(TDbConnection& tenant)>& serve) {
-    TDbQuery registry(&program);
-    registry.SetSQL("SELECT * FROM tbNuvoVeriTabani WHERE aktif <> 0");
-    registry.Open();
-    const int count = registry.RecordCount();
-    for (int i = 0; i < count; ++i) {
-        TDbConnection tenant;
-        tenant.Options = program.Options;  // the settings file's time-outs and driver hold for tenants too
-        tenant.ProviderName = "SQL Server";
-        tenant.Server = registry.FieldByName("sunucu").AsString();
-        tenant.Username = registry.FieldByName("kullanici_adi").AsString();
-        tenant.Password = registry.FieldByName("parola").AsString();
-        tenant.Database = registry.FieldByName("veritabani").AsString();
-        serve(tenant);
-        registry.Next();
-    }
-    registry.Close();
-}
-
 namespace {
 
 // Which registry rows name the same database for the same login. SQL Server names and logins are compared
@@ -61,18 +44,17 @@ namespace {
 // differing in case are two files where the file system tells case apart.
 std::string ServedKey(const TDbConnection& tenant) {
     static const std::string kEmbedded = "sqlite:";
-    std::string server = queue::Trim(tenant.Server);
+    std::string server = platform::Trim(tenant.Server);
     const bool embedded = server.compare(0, kEmbedded.size(), kEmbedded) == 0;
-    std::string key = server + '\n' + queue::Trim(tenant.Database) + '\n' + queue::Trim(tenant.Username);
+    std::string key = server + '\n' + platform::Trim(tenant.Database) + '\n' + platform::Trim(tenant.Username);
     if (embedded) return key;
-    for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return key;
+    return platform::LowerAscii(key);
 }
 
 } // namespace
 
 void TVelmora::Execute() {
-    TSMSAyarlari settings;
+    queue::TSMSAyarlari settings;
     if (!ConnectProgramDatabase()) return;
     // A database listed twice would have its undecided rows sent twice in one run: it is served once. It
     // counts as served only once it really was, so a stale first row (wrong server, old password) does
@@ -81,17 +63,34 @@ void TVelmora::Execute() {
     VisitActiveTenants(ProgramConnection, [&](TDbConnection& tenant) {
         const std::string key = ServedKey(tenant);
         if (served.count(key)) {
-            Failures.push_back("SMS gönderimi atlandı (" + tenant.Database + "): veri tabanı listede birden çok kez var");
+            Fail("SMS gönderimi atlandı", tenant.Database, "veri tabanı listede birden çok kez var");
             return;
         }
-        try {
+        GuardStep(tenant.Database, "SMS gönderimi yapılamadı", [&] {
             if (ServeTenant(tenant, settings)) served.insert(key);
-        } catch (const std::exception& e) {
-            Failures.push_back("SMS gönderimi yapılamadı (" + tenant.Database + "): " + e.what());
-        } catch (...) {
-            Failures.push_back("SMS gönderimi yapılamadı (" + tenant.Database + "): bilinmeyen hata");
-        }
+        });
     });
+}
+
+void TVelmora::Fail(const std::string& failed, const std::string& tenant, const std::string& reason) {
+    Failures.push_back(failed + " (" + tenant + "): " + reason);
+}
+
+TVelmora::StepEnd TVelmora::GuardStep(const std::string& tenant, const char* failed, const std::function<void()>& step) {
+    try {
+        step();
+        return StepEnd::Done;
+    } catch (const queue::EVerdictsUnwritable& e) {
+        Fail(failed, tenant, e.what());
+        return StepEnd::VerdictsUnwritable;
+    } catch (const queue::EJournalUnavailable& e) {
+        Fail("Karar günlüğü yazılamadı", tenant, e.what());
+    } catch (const std::exception& e) {
+        Fail(failed, tenant, e.what());
+    } catch (...) {
+        Fail(failed, tenant, "bilinmeyen hata");
+    }
+    return StepEnd::Failed;
 }
 
 bool TVelmora::ReplayJournal(TDbConnection& tenant, const queue::TVerdictJournal& journal) {
@@ -101,20 +100,19 @@ bool TVelmora::ReplayJournal(TDbConnection& tenant, const queue::TVerdictJournal
         batch = journal.Load();
     } catch (const std::exception& e) {
         // Sending now could send again what that answer accepted: the operator has to look first.
-        Failures.push_back("SMS gönderimi yapılmadı (" + name + "): karar günlüğü okunamadı (" + journal.Path() +
-                           "): " + e.what());
+        Fail("SMS gönderimi yapılmadı", name, "karar günlüğü okunamadı (" + journal.Path() + "): " + e.what());
         return false;
     }
     const queue::TApplyOutcome o = queue::ApplyVerdicts(tenant, batch);
     if (o.Stopped) {
-        Failures.push_back("SMS gönderimi yapılmadı (" + name + "): önceki çalışmanın kararları veri tabanına yazılamadı, " +
-                           "karar günlüğünde bekliyor: " + o.FirstError);
+        Fail("SMS gönderimi yapılmadı", name,
+             "önceki çalışmanın kararları veri tabanına yazılamadı, karar günlüğünde bekliyor: " + o.FirstError);
         return false;
     }
     try {
         journal.Remove();
     } catch (const std::exception& e) {
-        Failures.push_back("Karar günlüğü silinemedi (" + name + "): " + e.what());
+        Fail("Karar günlüğü silinemedi", name, e.what());
     }
     std::string line = "Önceki çalışmanın kararları karar günlüğünden yazıldı (" + name + "): " +
                        std::to_string(o.AppliedCount()) + " satır";
@@ -124,14 +122,13 @@ bool TVelmora::ReplayJournal(TDbConnection& tenant, const queue::TVerdictJournal
     return true;
 }
 
-bool TVelmora::ServeTenant(TDbConnection& tenant, TSMSAyarlari& settings) {
+bool TVelmora::ServeTenant(TDbConnection& tenant, queue::TSMSAyarlari& settings) {
     tenant.SetConnected(true);
     const std::string& name = tenant.Database;
     // Only one run at a time serves a tenant, across processes and machines: without the tenant's own lock
     // two runs (two machines, two lock-file settings) would both send every pending row.
     if (!tenant.TryLockSendReport()) {
-        Failures.push_back("SMS gönderimi ve raporları atlandı (" + name +
-                           "): bu veri tabanına şu anda başka bir çalışma hizmet veriyor");
+        Fail("SMS gönderimi ve raporları atlandı", name, "bu veri tabanına şu anda başka bir çalışma hizmet veriyor");
         tenant.SetConnected(false);
         return false;
     }
@@ -146,40 +143,22 @@ bool TVelmora::ServeTenant(TDbConnection& tenant, TSMSAyarlari& settings) {
         return true;
     }
 
-    bool unwritable = false;
-    try {
+    const StepEnd sent = GuardStep(name, "SMS gönderilemedi", [&] {
         queue::TSMSGonder sender(tenant, settings);
         sender.SetJournal(journal.get());
-        if (!sender.SMSGonder())
-            Failures.push_back("SMS gönderilemedi (" + name + "): ağ geçidi girişi ya da gönderimi kabul etmedi");
-    } catch (const queue::EVerdictsUnwritable& e) {
-        unwritable = true;
-        Failures.push_back("SMS gönderilemedi (" + name + "): " + e.what());
-    } catch (const queue::EJournalUnavailable& e) {
-        Failures.push_back("Karar günlüğü yazılamadı (" + name + "): " + e.what());
-    } catch (const std::exception& e) {
-        Failures.push_back("SMS gönderilemedi (" + name + "): " + e.what());
-    } catch (...) {
-        Failures.push_back("SMS gönderilemedi (" + name + "): bilinmeyen hata");
-    }
+        if (!sender.SMSGonder()) Fail("SMS gönderilemedi", name, "ağ geçidi girişi ya da gönderimi kabul etmedi");
+    });
     // Reports cannot be recorded either, and a journal still waiting must not be replaced by theirs.
-    if (unwritable || (journal && journal->Exists())) {
-        Failures.push_back("SMS raporları alınmadı (" + name + "): kararlar veri tabanına yazılamıyor");
+    if (sent == StepEnd::VerdictsUnwritable || (journal && journal->Exists())) {
+        Fail("SMS raporları alınmadı", name, "kararlar veri tabanına yazılamıyor");
         tenant.SetConnected(false);
         return true;
     }
-    try {
+    GuardStep(name, "SMS raporları alınamadı", [&] {
         queue::TSMSRapor reports(tenant, settings);
         reports.SetJournal(journal.get());
-        if (!reports.RaporGetir())
-            Failures.push_back("SMS raporları alınamadı (" + name + "): ağ geçidi girişi ya da raporu kabul etmedi");
-    } catch (const queue::EJournalUnavailable& e) {
-        Failures.push_back("Karar günlüğü yazılamadı (" + name + "): " + e.what());
-    } catch (const std::exception& e) {
-        Failures.push_back("SMS raporları alınamadı (" + name + "): " + e.what());
-    } catch (...) {
-        Failures.push_back("SMS raporları alınamadı (" + name + "): bilinmeyen hata");
-    }
+        if (!reports.RaporGetir()) Fail("SMS raporları alınamadı", name, "ağ geçidi girişi ya da raporu kabul etmedi");
+    });
     try {
         tenant.UnlockSendReport();
     } catch (...) {

@@ -4,16 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "config/SMSAyarlari.h"
+#include "queue/SMSAyarlari.h"
 #include "db/DbConnection.h"
 #include "queue/VerdictJournal.h"
 
 namespace velmora::config {
-
-// Visits every active row of the tenant registry "tbNuvoVeriTabani" in the order the server returns them,
-// handing serve a fresh, closed tenant connection made from the row. The four columns are read before
-// serve runs, so a registry without them fails the whole visit; serve keeps its own guard.
-void VisitActiveTenants(db::TDbConnection& program, const std::function<void(db::TDbConnection& tenant)>& serve);
 
 class TVelmora {
 public:
@@ -32,11 +27,18 @@ public:
     std::string JournalFolder;
 
 private:
+    enum class StepEnd { Done, Failed, VerdictsUnwritable };
+
     bool ConnectProgramDatabase();
-    void LoadSMSSettings(TSMSAyarlari& settings, db::TDbConnection& connection);
+    // One run-log line: "<failed> (<tenant>): <reason>".
+    void Fail(const std::string& failed, const std::string& tenant, const std::string& reason);
+    // Runs one step of a tenant's sending or reporting; whatever it throws becomes one run-log line, so one
+    // tenant's failure never stops the others.
+    StepEnd GuardStep(const std::string& tenant, const char* failed, const std::function<void()>& step);
+    void LoadSMSSettings(queue::TSMSAyarlari& settings, db::TDbConnection& connection);
     // Sends and reports for one tenant while holding its send/report lock; false when another run holds it.
     // Throws when the tenant cannot be reached, its lock cannot be asked for or its settings cannot be read.
-    bool ServeTenant(db::TDbConnection& tenant, TSMSAyarlari& settings);
+    bool ServeTenant(db::TDbConnection& tenant, queue::TSMSAyarlari& settings);
     // Writes what a journal left by an earlier run holds; false when the tenant must not be served now.
     bool ReplayJournal(db::TDbConnection& tenant, const queue::TVerdictJournal& journal);
 };

@@ -1,151 +1,13 @@
+// The database facade: connections and queries (parameters, rows, append/edit/post) over a backend.
 #include "db/DbConnection.h"
 
 #include <algorithm>
-#include <cctype>
-#include <charconv>
-#include <cmath>
-#include <limits>
-#include <regex>
 
-#include "db/SqlLexer.h"
+#include "db/StatementText.h"
 #include "platform/Error.h"
-#include "platform/Paths.h"
-#include "platform/Regional.h"
-#include "xml/XmlEncoding.h"
+#include "platform/Text.h"
 
 namespace velmora::db {
-
-namespace {
-
-std::string Lower(const std::string& s) {
-    std::string out(s);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
-bool IsNameStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
-bool IsNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
-
-bool ParseInt64(const std::string& text, int64_t& out) {
-    size_t b = 0, e = text.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(text[b]))) ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1]))) --e;
-    if (b == e) return false;
-    const char* first = text.data() + b;
-    if (*first == '+') ++first;
-    auto r = std::from_chars(first, text.data() + e, out);
-    return r.ec == std::errc() && r.ptr == text.data() + e;
-}
-
-// Skips a quoted literal, identifier or comment starting at i; returns the index after it, or i when none starts there.
-size_t SkipQuoted(const std::string& sql, size_t i) { return sql::SkipLiteralOrComment(sql, i); }
-
-std::string ValueText(const Value& v) {
-    switch (v.kind) {
-    case ValueKind::Null: return {};
-    case ValueKind::Integer: return std::to_string(v.i);
-    case ValueKind::Text:
-    case ValueKind::Blob: return v.s;
-    case ValueKind::DateTime: return platform::FormatDateTimeShort(v.f);
-    case ValueKind::Float: return platform::FormatFloatGeneral(v.f);
-    }
-    return {};
-}
-
-bool ValueToInt64(const Value& v, int64_t& out) {
-    switch (v.kind) {
-    case ValueKind::Integer: out = v.i; return true;
-    case ValueKind::Float:
-    case ValueKind::DateTime:
-        if (!std::isfinite(v.f)) return false;
-        out = static_cast<int64_t>(std::llround(v.f));
-        return true;
-    case ValueKind::Text: return ParseInt64(v.s, out);
-    default: return false;
-    }
-}
-
-} // namespace
-
-// ---------------------------------------------------------------- statement text helpers
-
-std::string ReplaceParamMarkers(const std::string& sql, std::vector<std::string>& names) {
-    names.clear();
-    std::string out;
-    out.reserve(sql.size());
-    size_t i = 0;
-    while (i < sql.size()) {
-        size_t skip = SkipQuoted(sql, i);
-        if (skip != i) {
-            out.append(sql, i, skip - i);
-            i = skip;
-            continue;
-        }
-        char c = sql[i];
-        // "::" is not a marker; a colon directly followed by a name is.
-        if (c == ':' && i + 1 < sql.size() && IsNameStart(sql[i + 1]) && (i == 0 || sql[i - 1] != ':')) {
-            size_t j = i + 1;
-            while (j < sql.size() && IsNameChar(sql[j])) ++j;
-            names.push_back(sql.substr(i + 1, j - i - 1));
-            out += '?';
-            i = j;
-            continue;
-        }
-        out += c;
-        ++i;
-    }
-    return out;
-}
-
-std::string AppendOpenColumn(const std::string& sql) {
-    // Short texts only: the form is short, and most statements are told apart by their first characters.
-    if (sql.size() > 256) return {};
-    static const std::regex kForm(R"(^\s*select\s+\*\s+from\s+[A-Za-z_][\w.]*\s+where\s+([A-Za-z_]\w*)\s*=\s*-\s*\d+\s*;?\s*$)",
-                                  std::regex::icase);
-    std::smatch m;
-    return std::regex_match(sql, m, kForm) ? m[1].str() : std::string();
-}
-
-std::string SingleTableOf(const std::string& sql) {
-    // Tokens outside quotes, at parenthesis depth 0.
-    std::vector<std::string> tokens;
-    size_t i = 0;
-    int depth = 0;
-    while (i < sql.size()) {
-        size_t skip = SkipQuoted(sql, i);
-        char c = sql[i];
-        if (skip != i) {
-            if (depth == 0 && (c == '[' || c == '"')) tokens.push_back(sql.substr(i + 1, skip - i - 2));
-            else if (depth == 0) tokens.push_back("'");
-            i = skip;
-            continue;
-        }
-        if (c == '(') { ++depth; ++i; continue; }
-        if (c == ')') { --depth; ++i; continue; }
-        if (depth != 0 || std::isspace(static_cast<unsigned char>(c))) { ++i; continue; }
-        if (IsNameChar(c)) {
-            size_t j = i;
-            while (j < sql.size() && (IsNameChar(sql[j]) || sql[j] == '.')) ++j;
-            tokens.push_back(sql.substr(i, j - i));
-            i = j;
-            continue;
-        }
-        tokens.push_back(std::string(1, c));
-        ++i;
-    }
-    if (tokens.empty() || Lower(tokens[0]) != "select") return {};
-    size_t from = std::string::npos;
-    for (size_t k = 1; k < tokens.size(); ++k)
-        if (Lower(tokens[k]) == "from") { from = k; break; }
-    if (from == std::string::npos || from + 1 >= tokens.size()) return {};
-    std::string table = tokens[from + 1];
-    if (from + 2 < tokens.size()) {
-        std::string next = Lower(tokens[from + 2]);
-        if (next != "where" && next != "order" && next != ";") return {};
-    }
-    // A schema prefix ("dbo.tbNuvoListe") stays part of the name the statements use.
-    return table;
-}
 
 // ---------------------------------------------------------------- connection
 
@@ -183,89 +45,10 @@ IDbBackend& TDbConnection::Backend() {
 }
 
 const std::string& TDbConnection::KeyColumnOf(const std::string& table) {
-    const std::string key = Lower(table);
+    const std::string key = platform::LowerAscii(table);
     auto it = keyColumns_.find(key);
     if (it == keyColumns_.end()) it = keyColumns_.emplace(key, Backend().KeyColumn(table)).first;
     return it->second;
-}
-
-// ---------------------------------------------------------------- field
-
-Value TField::Current() const { return query_->CellAt(index_); }
-
-const std::string& TField::FieldName() const { return query_->result_.columns[index_].name; }
-
-bool TField::IsNull() const { return Current().IsNull(); }
-
-std::string TField::AsString() const {
-    const Value& v = Current();
-    if (v.kind == ValueKind::Float && query_->result_.columns[index_].declared == ValueKind::DateTime)
-        return platform::FormatDateTimeShort(v.f);
-    return ValueText(v);
-}
-
-int32_t TField::AsInteger() const {
-    const Value& v = Current();
-    if (v.IsNull()) return 0;
-    int64_t n = 0;
-    if (!ValueToInt64(v, n))
-        throw EConvertError("'" + ValueText(v) + "' is not a valid integer value for field '" + FieldName() + "'");
-    if (n < std::numeric_limits<int32_t>::min() || n > std::numeric_limits<int32_t>::max())
-        throw EConvertError("Value " + std::to_string(n) + " of field '" + FieldName() + "' is out of the integer range");
-    return static_cast<int32_t>(n);
-}
-
-Currency TField::AsCurrency() const {
-    const Value& v = Current();
-    switch (v.kind) {
-    case ValueKind::Null: return {};
-    case ValueKind::Integer: return Currency::FromInteger(v.i);
-    case ValueKind::Float:
-    case ValueKind::DateTime: return Currency::FromDouble(v.f);
-    case ValueKind::Text: {
-        Currency c;
-        if (Currency::TryParse(v.s, c)) return c;
-        break;
-    }
-    case ValueKind::Blob: break;
-    }
-    throw EConvertError("'" + ValueText(v) + "' is not a valid money value for field '" + FieldName() + "'");
-}
-
-TDateTime TField::AsDateTime() const {
-    const Value& v = Current();
-    switch (v.kind) {
-    case ValueKind::Null: return 0.0;
-    case ValueKind::DateTime:
-    case ValueKind::Float: return v.f;
-    case ValueKind::Integer: return static_cast<double>(v.i);
-    case ValueKind::Text: {
-        TDateTime d = 0;
-        if (TryParseIsoDateTime(v.s, d)) return d;
-        break;
-    }
-    case ValueKind::Blob: break;
-    }
-    throw EConvertError("'" + ValueText(v) + "' is not a valid date and time for field '" + FieldName() + "'");
-}
-
-Value TField::AsVariant() const {
-    Value v = Current();
-    if (v.kind == ValueKind::Float && query_->result_.columns[index_].declared == ValueKind::DateTime)
-        v.kind = ValueKind::DateTime;
-    return v;
-}
-
-void TField::SetValue(const Value& v) { query_->WriteCell(index_, v); }
-void TField::Clear() { query_->WriteCell(index_, Value::Null()); }
-
-void TField::SaveToFile(const std::string& path) const {
-    const Value& v = Current();
-    if (v.kind != ValueKind::Blob && v.kind != ValueKind::Text && v.kind != ValueKind::Null)
-        throw EDatabaseError("Field '" + FieldName() + "' is not a large-object field");
-    // A text column holds the characters, not the bytes: they are written in the encoding the
-    // document's own declaration names, so a reader decodes them as they were stored.
-    platform::WriteFileReplacing(path, v.kind == ValueKind::Text ? xml::EncodeAsDeclared(v.s) : v.s);
 }
 
 // ---------------------------------------------------------------- query
@@ -281,8 +64,8 @@ void TDbQuery::SetSQL(const std::string& sql) {
     params_.clear();
     markerOrder_.clear();
     for (const std::string& name : names) {
-        std::string low = Lower(name);
-        auto it = std::find_if(params_.begin(), params_.end(), [&](const TParam& p) { return Lower(p.Name) == low; });
+        auto it = std::find_if(params_.begin(), params_.end(),
+                               [&](const TParam& p) { return platform::EqualsNoCase(p.Name, name); });
         if (it == params_.end()) {
             TParam p;
             p.Name = name;
@@ -297,9 +80,8 @@ void TDbQuery::SetSQL(const std::string& sql) {
 }
 
 TParam& TDbQuery::ParamByName(const std::string& name) {
-    std::string low = Lower(name);
     for (TParam& p : params_)
-        if (Lower(p.Name) == low) return p;
+        if (platform::EqualsNoCase(p.Name, name)) return p;
     throw EDatabaseError("Parameter '" + name + "' not found");
 }
 
@@ -336,7 +118,8 @@ void TDbQuery::SetActive(bool value) {
     for (int idx : markerOrder_) bound.push_back(params_[idx].value);
     ResultData data;
     connection_->Backend().Execute(preparedSql_, bound, &data);
-    if (!appendColumn.empty() && data.rows.empty() && Lower(connection_->KeyColumnOf(table_)) == Lower(appendColumn))
+    if (!appendColumn.empty() && data.rows.empty() &&
+        platform::EqualsNoCase(connection_->KeyColumnOf(table_), appendColumn))
         connection_->KeepAppendColumns(sql_, data.columns);
     ShowResult(std::move(data));
 }
@@ -347,7 +130,7 @@ void TDbQuery::ShowResult(ResultData&& data) {
     lowerNames_.clear();
     for (size_t c = 0; c < result_.columns.size(); ++c) {
         fields_.push_back(std::make_unique<TField>(this, static_cast<int>(c)));
-        lowerNames_.push_back(Lower(result_.columns[c].name));
+        lowerNames_.push_back(platform::LowerAscii(result_.columns[c].name));
     }
     current_ = 0;
     state_ = State::Browse;
@@ -380,7 +163,7 @@ int TDbQuery::ColumnIndex(const std::string& name) const {
         const std::string& low = lowerNames_[c];
         if (low.size() != name.size()) continue;
         size_t i = 0;
-        while (i < low.size() && low[i] == std::tolower(static_cast<unsigned char>(name[i]))) ++i;
+        while (i < low.size() && low[i] == platform::LowerAscii(name[i])) ++i;
         if (i == low.size()) return static_cast<int>(c);
     }
     return -1;

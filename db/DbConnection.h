@@ -176,12 +176,4 @@ private:
     std::unordered_map<int, std::unordered_map<int64_t, size_t>> intIndex_;
 };
 
-// The column of "SELECT * FROM <table> WHERE <column> = -<digits>", the form that opens an empty result for
-// appending; empty for any other statement.
-std::string AppendOpenColumn(const std::string& sql);
-// The single table a "SELECT ... FROM <table> ..." statement reads, or empty.
-std::string SingleTableOf(const std::string& sql);
-// Replaces ":name" markers outside quoted literals with '?'; names in marker order.
-std::string ReplaceParamMarkers(const std::string& sql, std::vector<std::string>& names);
-
 } // namespace velmora::db

@@ -30,4 +30,10 @@ struct Value {
 
 using TVariant = Value;
 
+// The value as the facade shows it as text: empty for NULL, dates in the short regional form.
+std::string ValueText(const Value& v);
+// The value as a whole number: integers, rounded floats and dates, texts that hold one (blanks and a '+'
+// allowed); false for anything else.
+bool ValueToInt64(const Value& v, int64_t& out);
+
 } // namespace velmora::db

@@ -18,9 +18,13 @@
 
 #include "platform/CodePage.h"
 #include "platform/Error.h"
+#include "platform/Text.h"
 
 namespace velmora::db {
 namespace odbc {
+
+using platform::ContainsNoCase;
+using platform::EqualsNoCase;
 
 namespace {
 

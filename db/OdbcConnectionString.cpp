@@ -7,13 +7,14 @@
 #include "db/OdbcSupport.h"
 #include "platform/Error.h"
 #include "platform/Paths.h"
+#include "platform/Text.h"
 
 namespace velmora::db {
 
-using odbc::ContainsNoCase;
-using odbc::EqualsNoCase;
-using odbc::IsBlank;
-using odbc::Trim;
+using platform::ContainsNoCase;
+using platform::EqualsNoCase;
+using platform::Trim;
+constexpr auto IsBlank = platform::IsAsciiSpace;
 
 std::string QuoteOdbcValue(const std::string& value) {
     bool needsBraces = value.find_first_of(";{}") != std::string::npos ||
@@ -48,9 +49,8 @@ SqlServerAddress ParseSqlServerAddress(const std::string& server) {
     if (comma != std::string::npos) {
         a.port = Trim(s.substr(comma + 1));
         s = Trim(s.substr(0, comma));
-        bool digits = !a.port.empty() && a.port.size() <= 5 &&
-                      std::all_of(a.port.begin(), a.port.end(), [](char c) { return c >= '0' && c <= '9'; });
-        if (!digits || std::stoi(a.port) < 1 || std::stoi(a.port) > 65535)
+        int port = 0;
+        if (a.port.size() > 5 || !platform::ParseWhole(a.port, port) || port < 1 || port > 65535)
             throw EDatabaseError("Invalid port in the SQL Server name \"" + server + "\"");
     }
     size_t slash = s.find('\\');

@@ -9,8 +9,12 @@
 #include "platform/CodePage.h"
 #include "platform/DateTime.h"
 #include "platform/Error.h"
+#include "platform/Text.h"
 
 namespace velmora::db::odbc {
+
+using platform::EqualsNoCase;
+using platform::Trim;
 
 ColumnPlan PlanFor(SQLSMALLINT type) {
     switch (type) {

@@ -1,6 +1,5 @@
 // Running statements over ODBC: parameter binding, execution, every result walked, identity read-back.
 #include <algorithm>
-#include <cctype>
 
 #include "db/OdbcBackend.h"
 #include "db/OdbcResult.h"
@@ -8,6 +7,7 @@
 #include "platform/CodePage.h"
 #include "platform/DateTime.h"
 #include "platform/Error.h"
+#include "platform/Text.h"
 
 namespace velmora::db::odbc {
 
@@ -116,7 +116,7 @@ void OdbcBackend::Execute(const std::string& sql, const std::vector<Value>& para
     // SQL Server keeps SCOPE_IDENTITY() per scope, and a statement with parameters runs in a
     // scope of its own (sp_executesql), so a later batch would read NULL: the identity is read
     // in the same batch as the insert instead.
-    const bool captureIdentity = sqlServer_ && sql::LowerAscii(sql::FirstWord(sql)) == "insert";
+    const bool captureIdentity = sqlServer_ && platform::LowerAscii(sql::FirstWord(sql)) == "insert";
     const std::u16string text = platform::Utf8ToUtf16(captureIdentity ? sql + "\r\nSELECT SCOPE_IDENTITY()" : sql);
 
     // Texts without parameters (session settings among them) run directly, in the session's own scope.

@@ -8,40 +8,16 @@
 #include "db/SqlLexer.h"
 #include "platform/CodePage.h"
 #include "platform/Error.h"
+#include "platform/Text.h"
 
 namespace velmora::db::odbc {
+
+using platform::Trim;
 
 std::string Narrow(const SQLWCHAR* p, size_t n) {
     size_t len = 0;
     while (len < n && p[len] != 0) ++len;
     return platform::Utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(p), len));
-}
-
-namespace {
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-} // namespace
-
-bool EqualsNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-    return true;
-}
-
-bool ContainsNoCase(const std::string& text, const std::string& part) {
-    std::string t, p;
-    for (char c : text) t += LowerAscii(c);
-    for (char c : part) p += LowerAscii(c);
-    return t.find(p) != std::string::npos;
-}
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
-
-std::string Trim(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && IsBlank(s[b])) ++b;
-    while (e > b && IsBlank(s[e - 1])) --e;
-    return s.substr(b, e - b);
 }
 
 QualifiedName SplitTableName(const std::string& name) {

@@ -32,10 +32,6 @@ inline SQLWCHAR* W(std::u16string& s) { return reinterpret_cast<SQLWCHAR*>(s.dat
 // exceed the wide characters actually written.
 std::string Narrow(const SQLWCHAR* p, size_t n);
 
-bool EqualsNoCase(const std::string& a, const std::string& b);
-bool ContainsNoCase(const std::string& text, const std::string& part);
-bool IsBlank(char c);
-std::string Trim(const std::string& s);
 int64_t ToInt64(const Value& v);
 
 // "cat.schema.table" with optional [..] or ".." quoting of each part.

@@ -1,22 +1,20 @@
 // The one SQL scanner of the database layer: tokens of T-SQL text.
 #include "db/SqlLexer.h"
 
-#include <cctype>
+#include "platform/Text.h"
 
 namespace velmora::db::sql {
 
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
+using platform::IsAsciiDigit;
+using platform::IsAsciiSpace;
 
 bool IsIdentStart(char c) {
-    unsigned char u = static_cast<unsigned char>(c);
-    return std::isalpha(u) || c == '_' || c == '@' || c == '#' || u >= 0x80;
+    return platform::IsAsciiLetter(c) || c == '_' || c == '@' || c == '#' || static_cast<unsigned char>(c) >= 0x80;
 }
 
-bool IsIdentPart(char c) { return IsIdentStart(c) || IsDigit(c) || c == '$'; }
+bool IsIdentPart(char c) { return IsIdentStart(c) || IsAsciiDigit(c) || c == '$'; }
 
 // A quoted run from i (on the opening character) to its closing character; a doubled closing
 // character stands for one. Returns the index after it; closed tells whether it was closed.
@@ -47,8 +45,8 @@ size_t ScanToken(const std::string& s, size_t i, Token& out) {
     const char c = s[i];
     out.value.clear();
     out.unicode = false;
-    if (IsSpace(c)) {
-        while (i < n && IsSpace(s[i])) ++i;
+    if (IsAsciiSpace(c)) {
+        while (i < n && IsAsciiSpace(s[i])) ++i;
         out.kind = TokKind::Space;
     } else if (c == '-' && i + 1 < n && s[i + 1] == '-') {
         while (i < n && s[i] != '\n') ++i;
@@ -79,22 +77,22 @@ size_t ScanToken(const std::string& s, size_t i, Token& out) {
         bool closed = false;
         i = ScanQuoted(s, i, c == '[' ? ']' : '"', out.value, closed);
         out.kind = closed ? TokKind::QuotedIdent : TokKind::Punct;
-    } else if (IsDigit(c) || (c == '.' && i + 1 < n && IsDigit(s[i + 1]))) {
+    } else if (IsAsciiDigit(c) || (c == '.' && i + 1 < n && IsAsciiDigit(s[i + 1]))) {
         if (c == '0' && i + 1 < n && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
             i += 2;
-            while (i < n && std::isxdigit(static_cast<unsigned char>(s[i]))) ++i;
+            while (i < n && platform::IsAsciiHexDigit(s[i])) ++i;
         } else {
-            while (i < n && IsDigit(s[i])) ++i;
+            while (i < n && IsAsciiDigit(s[i])) ++i;
             if (i < n && s[i] == '.') {
                 ++i;
-                while (i < n && IsDigit(s[i])) ++i;
+                while (i < n && IsAsciiDigit(s[i])) ++i;
             }
             if (i < n && (s[i] == 'e' || s[i] == 'E')) {
                 size_t j = i + 1;
                 if (j < n && (s[j] == '+' || s[j] == '-')) ++j;
-                if (j < n && IsDigit(s[j])) {
+                if (j < n && IsAsciiDigit(s[j])) {
                     i = j;
-                    while (i < n && IsDigit(s[i])) ++i;
+                    while (i < n && IsAsciiDigit(s[i])) ++i;
                 }
             }
         }
@@ -104,7 +102,7 @@ size_t ScanToken(const std::string& s, size_t i, Token& out) {
         out.kind = TokKind::Word;
     } else if (c == '?') {
         ++i;
-        while (i < n && IsDigit(s[i])) ++i;
+        while (i < n && IsAsciiDigit(s[i])) ++i;
         out.kind = TokKind::Param;
     } else {
         ++i;
@@ -161,26 +159,7 @@ bool Significant(const Token& t) { return t.kind != TokKind::Space && t.kind != 
 bool IsPunct(const Token& t, char c) { return t.kind == TokKind::Punct && t.text.size() == 1 && t.text[0] == c; }
 
 bool IsWord(const Token& t, const char* upperWord) {
-    if (t.kind != TokKind::Word) return false;
-    size_t k = 0;
-    for (; k < t.text.size(); ++k) {
-        char c = t.text[k];
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        if (upperWord[k] == '\0' || upperWord[k] != c) return false;
-    }
-    return upperWord[k] == '\0';
-}
-
-std::string UpperAscii(std::string s) {
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return s;
-}
-
-std::string LowerAscii(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
+    return t.kind == TokKind::Word && platform::EqualsNoCase(t.text, upperWord);
 }
 
 } // namespace velmora::db::sql

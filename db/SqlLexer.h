@@ -44,7 +44,4 @@ bool IsPunct(const Token& t, char c);
 // Word comparison without regard to ASCII letter case; upperWord is written in capitals.
 bool IsWord(const Token& t, const char* upperWord);
 
-std::string UpperAscii(std::string s);
-std::string LowerAscii(std::string s);
-
 } // namespace velmora::db::sql

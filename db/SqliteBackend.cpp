@@ -3,7 +3,6 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -13,53 +12,17 @@
 
 #include "db/DbBackend.h"
 #include "db/SqlLexer.h"
+#include "db/SqliteRules.h"
 #include "db/SendReportLock.h"
 #include "db/TsqlDialect.h"
+#include "platform/DateTime.h"
 #include "platform/Error.h"
 #include "platform/FileLock.h"
+#include "platform/Text.h"
 
 namespace velmora::db {
 
 namespace {
-
-std::string UpperAscii(std::string s) {
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return s;
-}
-
-// The kind a column's declared type stands for; Null for expressions and unknown types.
-ValueKind KindOfDeclaredType(const char* decl) {
-    if (!decl) return ValueKind::Null;
-    std::string type = UpperAscii(decl);
-    size_t start = type.find_first_not_of(' ');
-    if (start == std::string::npos) return ValueKind::Null;
-    size_t end = type.find_first_of(" (", start);
-    const std::string base = type.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    static const char* const kInteger[] = {"INT", "INTEGER", "BIGINT", "SMALLINT", "TINYINT", "BIT", "MEDIUMINT", "INT2", "INT8"};
-    static const char* const kFloat[] = {"REAL", "FLOAT", "DOUBLE", "MONEY", "SMALLMONEY", "NUMERIC", "DECIMAL"};
-    static const char* const kDateTime[] = {"DATETIME", "DATE", "SMALLDATETIME", "DATETIME2"};
-    static const char* const kBlob[] = {"BLOB", "VARBINARY", "BINARY", "IMAGE"};
-    for (const char* t : kInteger) if (base == t) return ValueKind::Integer;
-    for (const char* t : kFloat) if (base == t) return ValueKind::Float;
-    for (const char* t : kDateTime) if (base == t) return ValueKind::DateTime;
-    for (const char* t : kBlob) if (base == t) return ValueKind::Blob;
-    if (base.find("CHAR") != std::string::npos || base.find("TEXT") != std::string::npos ||
-        base.find("CLOB") != std::string::npos)
-        return ValueKind::Text;
-    return ValueKind::Null;
-}
-
-// SQL Server's datetime number 0 is 1900-01-01, which is day 2 of our day count.
-constexpr double kSqlServerZero = 2.0;
-
-bool InDateRange(double d) { return std::isfinite(d) && d >= -693593.0 && d < 2958466.0; }
-
-// The stored form "YYYY-MM-DD HH:MM:SS.ZZZ" exactly.
-bool IsStoredDateTime(const char* s, int n, TDateTime& out) {
-    return n == 23 && s[4] == '-' && s[7] == '-' && s[10] == ' ' && s[13] == ':' && s[16] == ':' && s[19] == '.' &&
-           TryParseIsoDateTime(std::string(s, 23), out);
-}
 
 // The table of a name such as "dbo.[tbNuvoListe]": its last part, unquoted.
 std::string NormalizeTableName(const std::string& table) { return sql::NameParts(table).back(); }
@@ -107,26 +70,6 @@ public:
 private:
     sqlite3_stmt* s_;
 };
-
-bool EqualsNoCase(const char* a, const char* b) {
-    if (!a || !b) return false;
-    for (; *a && *b; ++a, ++b)
-        if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b))) return false;
-    return *a == *b;
-}
-
-// Pragmas that only read about one table may take an argument; every other pragma may only be read.
-bool PragmaAllowed(const char* name, const char* argument) {
-    static const char* const kActions[] = {"wal_checkpoint", "incremental_vacuum", "optimize", "shrink_memory"};
-    for (const char* action : kActions)
-        if (EqualsNoCase(name, action)) return false;
-    if (!argument) return true;
-    static const char* const kTableReads[] = {"table_info", "table_xinfo", "index_list", "index_info", "index_xinfo",
-                                              "foreign_key_list"};
-    for (const char* read : kTableReads)
-        if (EqualsNoCase(name, read)) return true;
-    return false;
-}
 
 class SqliteBackend final : public IDbBackend {
 public:
@@ -301,22 +244,8 @@ SqliteBackend::~SqliteBackend() {
 }
 
 int SqliteBackend::Authorize(void* self, int action, const char* a1, const char* a2, const char*, const char*) {
-    auto* backend = static_cast<SqliteBackend*>(self);
-    switch (action) {
-    case SQLITE_ATTACH:  // also VACUUM, which works through an attached copy
-        return backend->Deny("ATTACH and VACUUM may not open or create other database files");
-    case SQLITE_DETACH:
-        return backend->Deny("DETACH is not allowed");
-    case SQLITE_FUNCTION:
-        if (EqualsNoCase(a2, "load_extension")) return backend->Deny("load_extension is not allowed");
-        return SQLITE_OK;
-    case SQLITE_PRAGMA:
-        if (!PragmaAllowed(a1, a2))
-            return backend->Deny(std::string("PRAGMA ") + (a1 ? a1 : "") + " may only be read, not set or run");
-        return SQLITE_OK;
-    default:
-        return SQLITE_OK;
-    }
+    std::string why;
+    return RefusedAction(action, a1, a2, why) ? static_cast<SqliteBackend*>(self)->Deny(why) : SQLITE_OK;
 }
 
 bool SqliteBackend::TryLockSendReport() {

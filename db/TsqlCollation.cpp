@@ -7,6 +7,7 @@
 
 #include "db/TsqlFunctionSupport.h"
 #include "platform/Error.h"
+#include "platform/Text.h"
 
 namespace velmora::db::tsql {
 
@@ -290,9 +291,7 @@ const char* CollationName(Collation c) {
 
 Collation CollationOfSchema(const std::string& schemaSql) {
     // SQLite keeps the schema as written; the names compare without regard to letter case.
-    std::string lower = schemaSql;
-    for (char& ch : lower)
-        if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+    const std::string lower = platform::LowerAscii(schemaSql);
     const size_t turkish = lower.find("turkish_ci_as"), latin1 = lower.find("latin1_general_ci_as");
     return latin1 < turkish ? Collation::Latin1CiAs : Collation::TurkishCiAs;
 }

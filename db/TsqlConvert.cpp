@@ -11,6 +11,7 @@
 
 #include "db/SqlLexer.h"
 #include "db/TsqlFunctionSupport.h"
+#include "platform/Text.h"
 
 namespace velmora::db::tsql {
 
@@ -163,7 +164,7 @@ void ConvertFn(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     if (b == "int" || b == "integer" || b == "bigint" || b == "smallint" || b == "tinyint" || b == "bit") {
         int64_t x = 0;
         if (vt == SQLITE_TEXT && b == "bit") {
-            std::string s = sql::LowerAscii(ValueText(v));
+            std::string s = platform::LowerAscii(ValueText(v));
             if (s == "true") { sqlite3_result_int(ctx, 1); return; }
             if (s == "false") { sqlite3_result_int(ctx, 0); return; }
         }

@@ -7,12 +7,13 @@
 #include "db/SqlLexer.h"
 #include "db/TsqlFunctionSupport.h"
 #include "platform/Clock.h"
+#include "platform/Text.h"
 
 namespace velmora::db::tsql {
 
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+constexpr auto IsDigit = platform::IsAsciiDigit;
 
 struct Cursor {
     const std::string& s;
@@ -59,7 +60,7 @@ bool ParseTime(Cursor& c, DateTimeParts& p) {
     size_t save = c.i;
     while (c.Peek() == ' ') ++c.i;
     if (c.i + 2 <= c.s.size()) {
-        std::string suffix = sql::UpperAscii(c.s.substr(c.i, 2));
+        std::string suffix = platform::UpperAscii(c.s.substr(c.i, 2));
         if (suffix == "AM" || suffix == "PM") {
             if (h < 1 || h > 12) return false;
             if (suffix == "AM" && h == 12) h = 0;
@@ -235,7 +236,7 @@ std::string CanonicalDatePartUnit(const std::string& word) {
         {"w", "weekday"},       {"hour", "hour"},        {"hh", "hour"},         {"minute", "minute"},
         {"mi", "minute"},       {"n", "minute"},         {"second", "second"},   {"ss", "second"},
         {"s", "second"},        {"millisecond", "millisecond"}, {"ms", "millisecond"}};
-    const std::string w = sql::LowerAscii(word);
+    const std::string w = platform::LowerAscii(word);
     for (const auto& u : kUnits)
         if (w == u.first) return u.second;
     return {};

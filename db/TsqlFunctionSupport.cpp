@@ -25,7 +25,7 @@ void ResultError(sqlite3_context* ctx, const std::string& s) {
     sqlite3_result_error(ctx, s.data(), static_cast<int>(s.size()));
 }
 
-bool InRange(TDateTime d) { return d >= kMinDateTime && d < kMaxDateTime; }
+bool InRange(TDateTime d) { return d >= kFirstDateTime && d < kEndOfDateTimes; }
 
 bool IsStoredDateTime(const std::string& s, TDateTime& out) {
     return s.size() == 23 && s[4] == '-' && s[7] == '-' && s[10] == ' ' && s[13] == ':' && s[19] == '.' &&

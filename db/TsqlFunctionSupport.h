@@ -14,10 +14,7 @@ std::string ValueText(sqlite3_value* v);
 void ResultText(sqlite3_context* ctx, const std::string& s);
 void ResultError(sqlite3_context* ctx, const std::string& s);
 
-// SQL Server's datetime range, and its number 0 (1900-01-01), in our day count.
-constexpr TDateTime kMinDateTime = -693593.0;  // 0001-01-01
-constexpr TDateTime kMaxDateTime = 2958466.0;  // 10000-01-01 (exclusive)
-constexpr TDateTime kSqlServerZero = 2.0;
+// Within the range of date-time values (kFirstDateTime up to kEndOfDateTimes).
 bool InRange(TDateTime d);
 
 // The stored date-time form exactly: such a text is a date-time value of this database.

@@ -1,3 +1,4 @@
+// The run log: lines kept in memory and written once, in the ANSI code page, at the end of the run.
 #include "driver/RunLog.h"
 
 #include "platform/CodePage.h"

@@ -1,15 +1,15 @@
 // The status tool: queue states per tenant, read only, and the rolled-back preview of one run.
 #include "driver/Status.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 
 #include "campaigns/SMSCheck.h"
 #include "config/AyarlarXML.h"
-#include "config/SenderManager.h"
+#include "config/TenantRegistry.h"
 #include "platform/Clock.h"
+#include "platform/Text.h"
 #include "queue/SMSConstV2.h"
 
 namespace velmora::driver {
@@ -30,11 +30,9 @@ std::string ErrorText(const std::exception_ptr& error) {
 }
 
 long long CountOf(TDbQuery& q, const char* column) {
-    try {
-        return std::stoll(q.FieldByName(column).AsString());
-    } catch (const std::logic_error&) {
-        return 0;
-    }
+    long long n = 0;
+    platform::ParseWhole(platform::TrimView(q.FieldByName(column).AsString()), n);
+    return n;
 }
 
 std::optional<TDateTime> DateTimeOrNone(TDbQuery& q, const char* column) {
@@ -65,11 +63,7 @@ const char* GroupName(int group) {
 }
 
 bool SameName(const std::string& a, const std::string& b) {
-    std::string x = queue::Trim(a), y = queue::Trim(b);
-    if (x.size() != y.size()) return false;
-    for (size_t i = 0; i < x.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(x[i])) != std::tolower(static_cast<unsigned char>(y[i]))) return false;
-    return true;
+    return platform::EqualsNoCase(platform::TrimView(a), platform::TrimView(b));
 }
 
 void SetSettingsFile(const std::string& path) {

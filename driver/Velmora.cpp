@@ -1,3 +1,4 @@
+// One run: the run lock, the two phases in their guards, and the run log.
 #include "driver/Velmora.h"
 
 #include <exception>
@@ -21,7 +22,7 @@ std::string CurrentErrorText() {
     } catch (const std::exception& e) {
         return e.what();
     } catch (...) {
-        return "Unknown error";
+        return "bilinmeyen hata";
     }
 }
 

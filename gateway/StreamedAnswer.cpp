@@ -1,27 +1,17 @@
 // Reading an answer's values and list entries from the stream of its elements.
 #include "gateway/StreamedAnswer.h"
 
+#include "platform/Text.h"
 #include "xml/XmlStream.h"
 
 namespace velmora::gateway {
 
 namespace {
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
 // Index of the name among names, or names.size().
 size_t Find(const std::vector<std::string_view>& names, std::string_view name) {
     for (size_t i = 0; i < names.size(); ++i)
-        if (EqualsNoCase(names[i], name)) return i;
+        if (platform::EqualsNoCase(names[i], name)) return i;
     return names.size();
 }
 
@@ -41,7 +31,7 @@ public:
         if (depth_ == 2) {
             const size_t k = Find(shape_.TopNames, name);
             if (k < top_.size() && !top_[k].Present) Capture(top_[k]);
-            else if (!listSeen_ && EqualsNoCase(name, shape_.ListName)) inList_ = listSeen_ = listPresent_ = true;
+            else if (!listSeen_ && platform::EqualsNoCase(name, shape_.ListName)) inList_ = listSeen_ = listPresent_ = true;
         } else if (depth_ == 3 && inList_) {
             for (TStreamedValue& v : entry_) v = TStreamedValue{};
             inEntry_ = true;

@@ -1,7 +1,8 @@
+// The gateway service: its binding from the settings and the SOAP calls of its operations.
 #include "gateway/ZentaApiService.h"
 
-#include <cctype>
 
+#include "platform/Text.h"
 #include "soap/SoapClient.h"
 
 namespace velmora::gateway {
@@ -44,16 +45,6 @@ private:
     soap::SoapClient soap_;
 };
 
-bool EndsWithNoCase(const std::string& text, const std::string& suffix) {
-    if (text.size() < suffix.size()) return false;
-    for (size_t i = 0; i < suffix.size(); ++i) {
-        unsigned char a = static_cast<unsigned char>(text[text.size() - suffix.size() + i]);
-        unsigned char b = static_cast<unsigned char>(suffix[i]);
-        if (std::tolower(a) != std::tolower(b)) return false;
-    }
-    return true;
-}
-
 } // namespace
 
 void RegisterGatewayBinding(const GatewayBinding& binding) { Binding() = binding; }
@@ -63,9 +54,7 @@ const GatewayBinding& CurrentGatewayBinding() { return Binding(); }
 std::string ServiceRoot(const std::string& host) {
     for (const char* scheme : {"http://", "https://"}) {
         const std::string prefix(scheme);
-        std::string lower = host.substr(0, prefix.size());
-        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (lower == prefix) {
+        if (platform::StartsWithNoCase(host, prefix)) {
             std::string root = prefix + host.substr(prefix.size());
             while (!root.empty() && root.back() == '/') root.pop_back();
             return root;
@@ -86,7 +75,7 @@ ApiServiceSoapRef CreateApiServiceClient(bool useWsdl, const std::string& addres
     // gateway's description names: its own address, i.e. the location without "?WSDL". Without useWsdl
     // the address is the endpoint as given, query part included.
     std::string endpoint = location;
-    if (useWsdl && EndsWithNoCase(endpoint, "?WSDL")) endpoint.resize(endpoint.size() - 5);
+    if (useWsdl && platform::EndsWithNoCase(endpoint, "?WSDL")) endpoint.resize(endpoint.size() - 5);
 
     if (existing) {
         // Our own client is pointed at the new endpoint; any other implementation is used as it is.

@@ -1,3 +1,4 @@
+// The gateway's documents: writing the requests and reading the answers.
 #include "gateway/ZentaXmlInterface.h"
 
 #include <algorithm>
@@ -9,8 +10,10 @@
 #include "gateway/StreamedAnswer.h"
 #include "gateway/ZentaApiService.h"
 #include "platform/Error.h"
+#include "platform/Text.h"
 #include "soap/SoapClient.h"
 #include "xml/XmlDocument.h"
+#include "xml/XmlEscape.h"
 
 namespace velmora::gateway {
 
@@ -23,48 +26,8 @@ constexpr std::string_view kDeclaration = "<?xml version=\"1.0\" encoding=\"utf-
 // size, or to the room it needs to become its SOAP envelope in place. A batch of any size then costs one
 // allocation and no DOM.
 
-// Length of text content once line breaks are folded to LF and the five characters are escaped.
-size_t TextLength(std::string_view s) {
-    size_t n = 0;
-    for (size_t i = 0; i < s.size(); ++i) {
-        switch (s[i]) {
-        case '&': n += 5; break;
-        case '<':
-        case '>': n += 4; break;
-        case '"':
-        case '\'': n += 6; break;
-        case '\r':
-            n += 1;
-            if (i + 1 < s.size() && s[i + 1] == '\n') ++i;
-            break;
-        default: n += 1;
-        }
-    }
-    return n;
-}
-
-// CR LF and lone CR become LF first, then & < > " ' become references. Runs of plain characters are
-// copied in one piece.
-void AppendText(std::string& out, std::string_view s) {
-    size_t run = 0;
-    for (size_t i = 0; i < s.size(); ++i) {
-        std::string_view rep;
-        switch (s[i]) {
-        case '&': rep = "&amp;"; break;
-        case '<': rep = "&lt;"; break;
-        case '>': rep = "&gt;"; break;
-        case '"': rep = "&quot;"; break;
-        case '\'': rep = "&apos;"; break;
-        case '\r': rep = "\n"; break;
-        default: continue;
-        }
-        out.append(s.data() + run, i - run);
-        out.append(rep);
-        if (s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n') ++i;
-        run = i + 1;
-    }
-    out.append(s.data() + run, s.size() - run);
-}
+// Line breaks in texts are written as LF, as the gateway's parser would read them anyway.
+constexpr xml::CarriageReturns kLineBreaks = xml::CarriageReturns::AsLineFeed;
 
 // Counts the document's length, and the room it needs to become its SOAP envelope where it lies.
 class CountingSink {
@@ -74,9 +37,9 @@ public:
         room_ += soap::EscapedTextLength(s);
     }
     void Text(std::string_view s) {
-        size_ += TextLength(s);
+        size_ += xml::EscapedXmlTextLength(s, kLineBreaks);
         written_.clear();
-        AppendText(written_, s);
+        xml::AppendEscapedXmlText(written_, s, kLineBreaks);
         room_ += soap::EscapedTextLength(written_);
     }
     size_t Size() const { return size_; }
@@ -92,7 +55,7 @@ class StringSink {
 public:
     explicit StringSink(size_t room) { out_.reserve(room); }
     void Raw(std::string_view s) { out_.append(s); }
-    void Text(std::string_view s) { AppendText(out_, s); }
+    void Text(std::string_view s) { xml::AppendEscapedXmlText(out_, s, kLineBreaks); }
     std::string Take() { return std::move(out_); }
 
 private:
@@ -146,8 +109,7 @@ std::string WriteDocument(const Writer& write, bool envelopeRoom = false) {
 // year 2000 or earlier: then the gateway sends at once.
 std::string PlannedDateText(TDateTime value) {
     // 2001-01-01 is day 36892; 10000-01-01 would need a five-digit year.
-    constexpr TDateTime kFirstDayOf10000 = 2958466.0;
-    if (!std::isfinite(value) || value >= kFirstDayOf10000)
+    if (!std::isfinite(value) || value >= kEndOfDateTimes)
         throw EConvertError("The planned sending date is not a valid date-time");
     if (value < 36000.0) return {};  // well before 2001; spares decoding far-away values
     DateTimeParts p = DecodeDateTime(value);
@@ -176,24 +138,10 @@ std::string TextValue(const xml::XmlElement& parent, const char* name) {
     return RequiredChild(parent, name).TextContent();
 }
 
-// A whole decimal number with an optional sign that fits in 32 bits; nothing else around it.
-bool TryParseInt32(std::string_view text, int32_t& out) {
-    if (!text.empty() && text.front() == '+') {
-        text.remove_prefix(1);
-        if (!text.empty() && (text.front() == '-' || text.front() == '+')) return false;
-    }
-    if (text.empty()) return false;
-    int32_t value = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 10);
-    if (ec != std::errc() || end != text.data() + text.size()) return false;
-    out = value;
-    return true;
-}
-
 int32_t IntegerValue(const xml::XmlElement& parent, const char* name) {
     int32_t value = 0;
     // A number stays strict: markup inside a code or an id is no number.
-    if (!TryParseInt32(RequiredChild(parent, name).Text(), value)) throw ReadFailure{};
+    if (!platform::ParseWhole(RequiredChild(parent, name).Text(), value, true)) throw ReadFailure{};
     return value;
 }
 
@@ -212,7 +160,7 @@ bool ReadAnswer(std::string response, const Reader& read) {
 
 // The same readings of a streamed value.
 bool IntegerValue(const TStreamedValue& v, int32_t& out) {
-    return v.Present && !v.HoldsElements && TryParseInt32(v.Text, out);
+    return v.Present && !v.HoldsElements && platform::ParseWhole(v.Text, out, true);
 }
 
 // An answer with a list read as a stream, deciding as the tree reading does: the root's values in order up

@@ -1,3 +1,4 @@
+// The clock, pinned by VELMORA_NOW for tests and demos.
 #include "platform/Clock.h"
 
 #include <chrono>

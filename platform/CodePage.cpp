@@ -1,3 +1,4 @@
+// Code page conversions: the ANSI code page, Windows-1254 / ISO-8859-9, UTF-8 and UTF-16.
 #include "platform/CodePage.h"
 
 #include <cstdint>
@@ -62,6 +63,16 @@ int TurkishCodePageByte(char32_t cp, bool iso) {
     return -1;
 }
 
+std::string TurkishCodePageToUtf8(const std::string& bytes, bool iso) {
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 8);
+    for (unsigned char c : bytes) {
+        if (c < 0x80 || (iso && c < 0xA0)) AppendUtf8(out, c);  // ISO-8859-9 keeps the C1 controls
+        else AppendUtf8(out, kCp1254High[c - 0x80] ? kCp1254High[c - 0x80] : 0xFFFD);
+    }
+    return out;
+}
+
 std::u16string Utf8ToUtf16(const std::string& utf8) {
     std::u16string out;
     out.reserve(utf8.size());
@@ -124,15 +135,7 @@ std::string Utf8ToAnsi(const std::string& utf8) {
     return out;
 }
 
-std::string AnsiToUtf8(const std::string& ansi) {
-    std::string out;
-    out.reserve(ansi.size());
-    for (unsigned char c : ansi) {
-        if (c < 0x80) out += static_cast<char>(c);
-        else AppendUtf8(out, kCp1254High[c - 0x80] ? kCp1254High[c - 0x80] : 0xFFFD);
-    }
-    return out;
-}
+std::string AnsiToUtf8(const std::string& ansi) { return TurkishCodePageToUtf8(ansi, false); }
 #endif
 
 } // namespace velmora::platform

@@ -10,6 +10,8 @@ std::string AnsiToUtf8(const std::string& ansi);
 
 // The byte of a character in Windows-1254 (or ISO-8859-9 when iso is set); -1 when it has none.
 int TurkishCodePageByte(char32_t cp, bool iso);
+// Windows-1254 (or ISO-8859-9 when iso is set) text as UTF-8; bytes Windows-1254 leaves undefined become U+FFFD.
+std::string TurkishCodePageToUtf8(const std::string& bytes, bool iso);
 
 // UTF-8 <-> UTF-16 for APIs that take wide text (ODBC, WinInet).
 std::u16string Utf8ToUtf16(const std::string& utf8);

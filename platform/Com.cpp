@@ -1,3 +1,4 @@
+// COM initialisation per thread (nothing to do off Windows).
 #include "platform/Com.h"
 
 #ifdef _WIN32

@@ -1,3 +1,4 @@
+// Date-time values as day serials: encoding, decoding and the stored text form.
 #include "platform/DateTime.h"
 
 #include <cmath>

@@ -33,4 +33,11 @@ bool TryParseIsoDateTime(const std::string& text, TDateTime& out);
 
 constexpr double kMsPerDay = 86400000.0;
 
+// The range a date-time value may take: from 0001-01-01 up to, not including, 10000-01-01.
+constexpr TDateTime kFirstDateTime = -693593.0;
+constexpr TDateTime kEndOfDateTimes = 2958466.0;
+// The first year SQL Server's datetime can hold, and its datetime number 0 (1900-01-01) in our day count.
+constexpr int kFirstSqlServerDateTimeYear = 1753;
+constexpr TDateTime kSqlServerZero = 2.0;
+
 } // namespace velmora

@@ -3,7 +3,6 @@
 
 #include <curl/curl.h>
 
-#include <cctype>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -11,6 +10,7 @@
 #include <string>
 
 #include "platform/Error.h"
+#include "platform/Text.h"
 
 namespace velmora::platform {
 
@@ -69,11 +69,7 @@ size_t CollectBody(char* data, size_t size, size_t count, void* user) {
 bool HasHeader(const std::vector<std::string>& headers, const char* name) {
     std::string prefix = std::string(name) + ":";
     for (const std::string& h : headers) {
-        if (h.size() < prefix.size()) continue;
-        bool same = true;
-        for (size_t i = 0; i < prefix.size() && same; ++i)
-            same = std::tolower(static_cast<unsigned char>(h[i])) == std::tolower(static_cast<unsigned char>(prefix[i]));
-        if (same) return true;
+        if (StartsWithNoCase(h, prefix)) return true;
     }
     return false;
 }

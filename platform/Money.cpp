@@ -1,3 +1,4 @@
+// Exact money amounts in ten-thousandths: parsing, rounding and formatting.
 #include "platform/Money.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// Paths, files and folders: the executable's folder, temporary files, whole-file reads and writes.
 #include "platform/Paths.h"
 
 #include <algorithm>
@@ -121,6 +122,11 @@ bool FileExists(const std::string& path) {
     return fs::is_regular_file(FromUtf8(path), ec);
 }
 
+bool DirectoryExists(const std::string& path) {
+    std::error_code ec;
+    return fs::is_directory(FromUtf8(path), ec);
+}
+
 bool DeleteFileIfExists(const std::string& path) {
     std::error_code ec;
     return fs::remove(FromUtf8(path), ec);
@@ -165,7 +171,7 @@ bool CreateExclusiveFile(const std::string& path) {
 namespace {
 
 // Writes bytes into a new temporary file beside path and flushes it; returns the temporary file's name.
-std::string WriteTemporarySibling(const std::string& path, const std::string& bytes) {
+std::string WriteTemporarySibling(const std::string& path, const std::string& bytes, FileReaders readers) {
     static unsigned counter = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
 #ifdef _WIN32
@@ -212,8 +218,8 @@ std::string WriteTemporarySibling(const std::string& path, const std::string& by
             }
             done += static_cast<size_t>(n);
         }
-        // Readable like any log once in place; the writing itself happened owner-only.
-        if (!error && fchmod(fd, 0644) != 0) error = errno;
+        // The writing itself happens owner-only; a log is readable like any once in place.
+        if (!error && readers == FileReaders::Everyone && fchmod(fd, 0644) != 0) error = errno;
         if (!error && fsync(fd) != 0) error = errno;
         if (close(fd) != 0 && !error) error = errno;
         if (error) {
@@ -228,8 +234,8 @@ std::string WriteTemporarySibling(const std::string& path, const std::string& by
 
 } // namespace
 
-void WriteFileAtomically(const std::string& path, const std::string& bytes) {
-    const std::string temp = WriteTemporarySibling(path, bytes);
+void WriteFileAtomically(const std::string& path, const std::string& bytes, FileReaders readers) {
+    const std::string temp = WriteTemporarySibling(path, bytes, readers);
 #ifdef _WIN32
     if (!MoveFileExW(FromUtf8(temp).wstring().c_str(), FromUtf8(path).wstring().c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {

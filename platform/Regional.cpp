@@ -1,3 +1,4 @@
+// Regional formats for dates and money (Windows: the user's locale; elsewhere Turkish).
 #include "platform/Regional.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// The run lock: one run at a time per account.
 #include "platform/SingleInstance.h"
 
 #include "platform/Error.h"

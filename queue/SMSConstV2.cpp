@@ -1,12 +1,15 @@
+// Template filling and the phone-number rules every campaign applies before queueing.
 #include "queue/SMSConstV2.h"
 
+#include "platform/Text.h"
 #include "xml/XmlDocument.h"
+#include "xml/XmlEscape.h"
 
 namespace velmora::queue {
 
 namespace {
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+using platform::LowerAscii;
 
 // Length of the placeholder's match at text[at], or 0. Letters compare without regard to case; an "i" of the
 // placeholder also matches the Turkish capital dotted "İ" and small dotless "ı", since a placeholder typed
@@ -47,31 +50,6 @@ std::string ReplacePlaceholder(const std::string& text, const std::string& place
 
 } // namespace
 
-std::string ReplaceAllNoCase(const std::string& text, const std::string& from, const std::string& to) {
-    if (from.empty()) return text;
-    std::string out;
-    out.reserve(text.size());
-    size_t i = 0;
-    while (i < text.size()) {
-        bool match = i + from.size() <= text.size();
-        for (size_t k = 0; match && k < from.size(); ++k) match = LowerAscii(text[i + k]) == LowerAscii(from[k]);
-        if (match) {
-            out += to;
-            i += from.size();
-        } else {
-            out += text[i++];
-        }
-    }
-    return out;
-}
-
-bool EqualsNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-    return true;
-}
-
 std::string FillTemplate(const std::string& templ, const std::string& musteriAdi, const std::string& musteriSoyadi,
                          const std::string& cocukAdi, const std::string& cocukSoyadi, const std::string& tarih,
                          const std::string& tutar) {
@@ -89,7 +67,7 @@ std::string FillTemplate(const std::string& templ, const std::string& musteriAdi
 std::string DigitsOnly(const std::string& number) {
     std::string out;
     for (char c : number)
-        if (c == '+' || (c >= '0' && c <= '9')) out += c;
+        if (c == '+' || platform::IsAsciiDigit(c)) out += c;
     return out;
 }
 
@@ -106,13 +84,6 @@ bool NormalizePhoneNumber(std::string& number) {
     }
     number.insert(0, "+");
     return true;
-}
-
-std::string Trim(const std::string& text) {
-    size_t b = 0, e = text.size();
-    while (b < e && static_cast<unsigned char>(text[b]) <= ' ') ++b;
-    while (e > b && static_cast<unsigned char>(text[e - 1]) <= ' ') --e;
-    return text.substr(b, e - b);
 }
 
 } // namespace velmora::queue

@@ -41,13 +41,4 @@ std::string DigitsOnly(const std::string& number);
 // Rewrites the number to its cleaned form and then to its stored form; true when it is an acceptable mobile number.
 bool NormalizePhoneNumber(std::string& number);
 
-// Replaces every occurrence of `from` (ASCII letters compared without regard to case) with `to`.
-std::string ReplaceAllNoCase(const std::string& text, const std::string& from, const std::string& to);
-
-// ASCII letters compared without regard to case.
-bool EqualsNoCase(const std::string& a, const std::string& b);
-
-// Removes leading and trailing blanks and control characters.
-std::string Trim(const std::string& text);
-
 } // namespace velmora::queue

@@ -1,12 +1,13 @@
+// Sending the pending rows in one batch and fetching delivery reports; their verdicts.
 #include "queue/SMSSenderUnit.h"
 
-#include <charconv>
 #include <unordered_set>
 
 #include "gateway/ZentaXmlInterface.h"
 #include "platform/Clock.h"
 #include "platform/Error.h"
 #include "platform/Memory.h"
+#include "platform/Text.h"
 
 namespace velmora::queue {
 
@@ -17,10 +18,7 @@ namespace {
 // The gateway echoes our row ids as EIDs. An EID that is not a decimal integer names no row of ours;
 // it is skipped like an unknown one, so that the rows answered after it still get their verdict and are
 // not sent a second time by the next run.
-bool ParseExternalId(const std::string& text, int64_t& id) {
-    auto r = std::from_chars(text.data(), text.data() + text.size(), id);
-    return !text.empty() && r.ec == std::errc() && r.ptr == text.data() + text.size();
-}
+bool ParseExternalId(const std::string& text, int64_t& id) { return platform::ParseWhole(text, id); }
 
 // Length of the UTF-8 sequence starting at s[i] when it is well formed and names a character XML 1.0
 // can carry (tab, LF, CR, U+0020..U+D7FF, U+E000..U+FFFD, U+10000..U+10FFFF); 0 otherwise.
@@ -127,7 +125,7 @@ bool TSMSGonder::SendBatch(gateway::TSendSMS& request, int* total, int* accepted
         int* counter = e.refused ? refused : accepted;
         if (counter) ++*counter;
     }
-    RaiseRecordingFailures(recording, "Applying the gateway's send answer");
+    RaiseRecordingFailures(recording, "Ağ geçidinin gönderim yanıtı yazılırken");
     return true;
 }
 
@@ -218,17 +216,8 @@ std::string DeliveryStatusText(const std::string& code) {
         {"UKN", "Uzun zamandır bilgi alınmadığı için rapor durumu bilinmiyor."},
         {"JNK", "Önemsiz e-posta mesajı"},
     };
-    auto equalsNoCase = [](const std::string& a, const char* b) {
-        size_t i = 0;
-        for (; i < a.size() && b[i]; ++i) {
-            char x = a[i], y = b[i];
-            if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-            if (x != y) return false;
-        }
-        return i == a.size() && b[i] == '\0';
-    };
     for (const Entry& e : kTable)
-        if (equalsNoCase(code, e.code)) return e.text;
+        if (platform::EqualsNoCase(code, e.code)) return e.text;
     return "Zenta kodu bilinmiyor: " + code;
 }
 
@@ -283,7 +272,7 @@ bool TSMSRapor::RaporGetir() {
     gateway::TReportResponseItemList().swap(answer.ReportResponseItemList());  // in the verdicts now
     std::unordered_set<int64_t>().swap(ids);
     platform::ReturnFreedMemory();
-    RaiseRecordingFailures(RecordVerdicts(FConnection, verdicts.Batch(), FJournal), "Applying the gateway's report answer");
+    RaiseRecordingFailures(RecordVerdicts(FConnection, verdicts.Batch(), FJournal), "Ağ geçidinin rapor yanıtı yazılırken");
     return true;
 }
 

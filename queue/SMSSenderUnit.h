@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "config/SMSAyarlari.h"
+#include "queue/SMSAyarlari.h"
 #include "db/DbConnection.h"
 #include "platform/DateTime.h"
 #include "queue/SMSConstV2.h"
@@ -33,12 +33,12 @@ using TSMSItemList = std::vector<std::unique_ptr<TSMSItem>>;
 
 class TSMSGonder {
 public:
-    TSMSGonder(db::TDbConnection& AConnection, const config::TSMSAyarlari& ASMSAyarlari)
+    TSMSGonder(db::TDbConnection& AConnection, const TSMSAyarlari& ASMSAyarlari)
         : FConnection(AConnection), FSMSAyarlari(ASMSAyarlari) {}
 
     db::TDbConnection& Connection() const { return FConnection; }
-    const config::TSMSAyarlari& SMSAyarlari() const { return FSMSAyarlari; }
-    void SetSMSAyarlari(const config::TSMSAyarlari& value) { FSMSAyarlari = value; }
+    const TSMSAyarlari& SMSAyarlari() const { return FSMSAyarlari; }
+    void SetSMSAyarlari(const TSMSAyarlari& value) { FSMSAyarlari = value; }
     // The tenant's verdict journal: the answer is kept there from the moment it is read until every
     // verdict is in the table. Without one the verdicts go to the table alone.
     void SetJournal(const TVerdictJournal* journal) { FJournal = journal; }
@@ -55,17 +55,17 @@ private:
     bool SendBatch(gateway::TSendSMS& request, int* total, int* accepted, int* refused);
 
     db::TDbConnection& FConnection;
-    config::TSMSAyarlari FSMSAyarlari;
+    TSMSAyarlari FSMSAyarlari;
     const TVerdictJournal* FJournal = nullptr;
 };
 
 class TSMSRapor {
 public:
-    TSMSRapor(db::TDbConnection& AConnection, const config::TSMSAyarlari& ASMSAyarlari)
+    TSMSRapor(db::TDbConnection& AConnection, const TSMSAyarlari& ASMSAyarlari)
         : FConnection(AConnection), FSMSAyarlari(ASMSAyarlari) {}
 
     db::TDbConnection& Connection() const { return FConnection; }
-    const config::TSMSAyarlari& SMSAyarlari() const { return FSMSAyarlari; }
+    const TSMSAyarlari& SMSAyarlari() const { return FSMSAyarlari; }
 
     void SetJournal(const TVerdictJournal* journal) { FJournal = journal; }
 
@@ -74,7 +74,7 @@ public:
 
 private:
     db::TDbConnection& FConnection;
-    config::TSMSAyarlari FSMSAyarlari;
+    TSMSAyarlari FSMSAyarlari;
     const TVerdictJournal* FJournal = nullptr;
 };
 

@@ -1,13 +1,13 @@
 // The verdict journal file: its name, its text form, durable saving and reading back.
 #include "queue/VerdictJournal.h"
 
-#include <charconv>
 #include <cstdio>
 
 #include "platform/CrashPoint.h"
 #include "platform/DurableFile.h"
 #include "platform/Error.h"
 #include "platform/Paths.h"
+#include "platform/Text.h"
 
 namespace velmora::queue {
 
@@ -57,11 +57,6 @@ std::vector<std::string> SplitTabs(const std::string& line) {
     }
 }
 
-bool ParseWhole(const std::string& text, int64_t& out) {
-    auto r = std::from_chars(text.data(), text.data() + text.size(), out);
-    return !text.empty() && r.ec == std::errc() && r.ptr == text.data() + text.size();
-}
-
 // FNV-1a: a stable short name for a tenant's identity, the same on every platform and every run.
 std::string Fingerprint(const std::string& text) {
     uint64_t h = 1469598103934665603ull;
@@ -82,7 +77,7 @@ TVerdictJournal::TVerdictJournal(std::string folder, std::string identity, const
     std::string readable;
     for (char c : databaseName) {
         if (readable.size() >= 40) break;
-        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+        const bool plain = platform::IsAsciiLetterOrDigit(c) || c == '-' || c == '_';
         readable += plain ? c : '_';
     }
     if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += platform::PathSeparator();
@@ -146,7 +141,7 @@ TVerdictBatch TVerdictJournal::Decode(const std::string& identity, const std::st
         std::vector<std::string> f = SplitTabs(lines[i]);
         TVerdict v;
         int64_t durum = 0;
-        if (f.size() != 4 || !ParseWhole(f[0], v.Id) || !ParseWhole(f[1], durum) || !ParseWhole(f[2], v.RaporId) ||
+        if (f.size() != 4 || !platform::ParseWhole(f[0], v.Id) || !platform::ParseWhole(f[1], durum) || !platform::ParseWhole(f[2], v.RaporId) ||
             !Unescape(f[3], v.Aciklama) || durum < 0 || durum > 3)
             throw bad("line " + std::to_string(i + 1) + " is malformed");
         v.Durum = static_cast<int>(durum);
@@ -154,7 +149,7 @@ TVerdictBatch TVerdictJournal::Decode(const std::string& identity, const std::st
     }
     int64_t count = -1;
     std::vector<std::string> tail = SplitTabs(lines.back());
-    if (tail.size() != 2 || tail[0] != "son" || !ParseWhole(tail[1], count) ||
+    if (tail.size() != 2 || tail[0] != "son" || !platform::ParseWhole(tail[1], count) ||
         count != static_cast<int64_t>(batch.Items.size()))
         throw bad("it is incomplete");
     return batch;
@@ -204,7 +199,7 @@ void RaiseRecordingFailures(const TRecording& r, const std::string& what) {
     }
     const size_t failed = o.StateOnly + o.Refused;
     if (failed > 0)
-        throw EDatabaseError(what + ": " + std::to_string(failed) + " row update(s) failed; first: " + o.FirstError);
+        throw EDatabaseError(what + ": " + std::to_string(failed) + " satırın güncellemesi yapılamadı; ilki: " + o.FirstError);
     if (!r.JournalError.empty())
         throw EJournalUnavailable("kararlar yazıldı, ancak karar günlüğü kullanılamadı: " + r.JournalError);
 }

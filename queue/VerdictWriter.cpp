@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "platform/Error.h"
+#include "platform/Text.h"
 
 namespace velmora::queue {
 
@@ -92,9 +93,7 @@ void Run(db::TDbConnection& connection, const TVerdictStatement& st) {
 } // namespace
 
 bool IsDatabaseUnwritable(const std::string& message) {
-    std::string m = message;
-    for (char& c : m)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');  // ASCII only: server texts, any locale
+    const std::string m = platform::LowerAscii(message);
     static const char* const kMarks[] = {
         // embedded database
         "database is locked", "table is locked", "schema is locked", "disk is full", "readonly database",

@@ -1,3 +1,4 @@
+// SOAP 1.2 over HTTP: the envelope, the call and the answer's body or fault.
 #include "soap/SoapClient.h"
 
 #include <cstring>
@@ -6,6 +7,7 @@
 
 #include "platform/Error.h"
 #include "xml/XmlDocument.h"
+#include "xml/XmlEscape.h"
 
 namespace velmora::soap {
 
@@ -15,40 +17,8 @@ constexpr std::string_view kEnvelopeStart =
     "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
     "<soap12:Envelope xmlns:soap12=\"http://www.w3.org/2003/05/soap-envelope\"><soap12:Body>";
 constexpr std::string_view kEnvelopeEnd = "</soap12:Body></soap12:Envelope>";
-
-std::string_view Replacement(char c) {
-    switch (c) {
-    case '&': return "&amp;";
-    case '<': return "&lt;";
-    case '>': return "&gt;";
-    case '"': return "&quot;";
-    case '\'': return "&apos;";
-    // A raw CR would be folded into LF by the receiving parser; the reference keeps the text as it was.
-    case '\r': return "&#13;";
-    default: return {};
-    }
-}
-
-size_t EscapedLength(std::string_view s) {
-    size_t n = s.size();
-    for (char c : s) {
-        std::string_view rep = Replacement(c);
-        if (!rep.empty()) n += rep.size() - 1;
-    }
-    return n;
-}
-
-void AppendEscaped(std::string& out, std::string_view s) {
-    size_t run = 0;
-    for (size_t i = 0; i < s.size(); ++i) {
-        std::string_view rep = Replacement(s[i]);
-        if (rep.empty()) continue;
-        out.append(s.data() + run, i - run);
-        out.append(rep);
-        run = i + 1;
-    }
-    out.append(s.data() + run, s.size() - run);
-}
+// A raw CR would be folded into LF by the receiving parser; the reference keeps the text as it was.
+constexpr xml::CarriageReturns kCr = xml::CarriageReturns::AsReference;
 
 std::string_view LocalName(std::string_view name) {
     size_t colon = name.find(':');
@@ -98,16 +68,16 @@ SoapClient::SoapClient(std::string endpoint, std::string namespaceUri)
 
 std::string BuildEnvelope(const std::string& namespaceUri, const std::string& operation, const std::string& data) {
     // Sized exactly in advance: a batch of 100,000 messages is written once, without regrowing.
-    const size_t size = kEnvelopeStart.size() + 1 + operation.size() + 8 + EscapedLength(namespaceUri) + 2 + 6 +
-                        EscapedLength(data) + 7 + 2 + operation.size() + 1 + kEnvelopeEnd.size();
+    const size_t size = kEnvelopeStart.size() + 1 + operation.size() + 8 + xml::EscapedXmlTextLength(namespaceUri, kCr) + 2 + 6 +
+                        xml::EscapedXmlTextLength(data, kCr) + 7 + 2 + operation.size() + 1 + kEnvelopeEnd.size();
     std::string out;
     out.reserve(size);
     out.append(kEnvelopeStart);
     out.append("<").append(operation).append(" xmlns=\"");
-    AppendEscaped(out, namespaceUri);
+    xml::AppendEscapedXmlText(out, namespaceUri, kCr);
     out.append("\">");
     out.append("<data>");
-    AppendEscaped(out, data);
+    xml::AppendEscapedXmlText(out, data, kCr);
     out.append("</data>");
     out.append("</").append(operation).append(">");
     out.append(kEnvelopeEnd);
@@ -117,32 +87,33 @@ std::string BuildEnvelope(const std::string& namespaceUri, const std::string& op
 std::string BuildEnvelope(const std::string& namespaceUri, const std::string& operation, std::string&& data) {
     std::string head(kEnvelopeStart);
     head.append("<").append(operation).append(" xmlns=\"");
-    AppendEscaped(head, namespaceUri);
+    xml::AppendEscapedXmlText(head, namespaceUri, kCr);
     head.append("\"><data>");
     const std::string tail = "</data></" + operation + ">" + std::string(kEnvelopeEnd);
-    const size_t escaped = EscapedLength(data);
+    const size_t escaped = xml::EscapedXmlTextLength(data, kCr);
     const size_t size = head.size() + escaped + tail.size();
     if (data.capacity() < size) return BuildEnvelope(namespaceUri, operation, static_cast<const std::string&>(data));
     const size_t length = data.size();
     data.resize(size);  // within its room: the same buffer
-    // Escaped from the end backwards: each character's replacement ends at or after where the character
-    // stood, so nothing is overwritten before it is read.
+    // Escaped piece by piece from the end backwards (each character is escaped by itself): a piece's escaped
+    // form ends at or after where the piece stood, so nothing is overwritten before it is read.
+    constexpr size_t kPiece = 4096;
+    std::string piece;
     size_t to = head.size() + escaped;
-    for (size_t i = length; i-- > 0;) {
-        const std::string_view rep = Replacement(data[i]);
-        if (rep.empty()) {
-            data[--to] = data[i];
-        } else {
-            to -= rep.size();
-            std::memcpy(&data[to], rep.data(), rep.size());
-        }
+    for (size_t end = length; end > 0;) {
+        const size_t begin = end > kPiece ? end - kPiece : 0;
+        piece.clear();
+        xml::AppendEscapedXmlText(piece, std::string_view(data).substr(begin, end - begin), kCr);
+        to -= piece.size();
+        std::memcpy(&data[to], piece.data(), piece.size());
+        end = begin;
     }
     std::memcpy(&data[0], head.data(), head.size());
     std::memcpy(&data[head.size() + escaped], tail.data(), tail.size());
     return std::move(data);
 }
 
-size_t EscapedTextLength(std::string_view piece) { return EscapedLength(piece); }
+size_t EscapedTextLength(std::string_view piece) { return xml::EscapedXmlTextLength(piece, kCr); }
 
 std::string ContentType(const std::string& namespaceUri, const std::string& operation) {
     return "application/soap+xml; charset=\"utf-8\";action=\"" + namespaceUri + operation + "\"";

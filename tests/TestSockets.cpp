@@ -1,3 +1,4 @@
+// Loopback sockets for tests that play a peer byte by byte.
 #include "tests/TestSockets.h"
 
 #include <stdexcept>

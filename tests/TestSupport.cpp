@@ -1,3 +1,4 @@
+// Shared test fixtures: temporary folders, pinned clocks, environment and database helpers.
 #include "tests/TestSupport.h"
 
 #include <sqlite3.h>
@@ -213,6 +214,15 @@ std::string MakeTenantDatabase(const TempDir& dir, const std::string& name, cons
     RunSqliteScript(db, "INSERT INTO tbNuvoSMSAyarlari (kullanici_adi, parola, kanal_kodu, developer, originator, sms_tipi) "
                         "VALUES ('" + gatewayUser + "', '" + gatewayPassword + "', 'KANAL1', 'JOB1', 'VELMORA', 1);");
     return db;
+}
+
+std::vector<int> QueueStates(const std::string& sqlitePath) {
+    db::TDbConnection c;
+    c.Server = "sqlite:" + sqlitePath;
+    c.SetConnected(true);
+    std::vector<int> out;
+    for (const QueueRow& r : ReadQueue(c)) out.push_back(r.durum);
+    return out;
 }
 
 std::vector<QueueRow> ReadQueue(db::TDbConnection& connection) {

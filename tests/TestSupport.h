@@ -105,6 +105,8 @@ struct QueueRow {
     int durum = -1;
 };
 std::vector<QueueRow> ReadQueue(db::TDbConnection& connection);  // in id order
+// The states (durum) of an embedded tenant database's queue rows, in id order.
+std::vector<int> QueueStates(const std::string& sqlitePath);
 
 // One tenant database from our schema, connected as the generation run connects it.
 class TenantTest : public ::testing::Test {

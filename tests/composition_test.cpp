@@ -119,25 +119,4 @@ INSTANTIATE_TEST_SUITE_P(
         TemplateCase{"TurkishTextUntouched", "Doğum gününüz kutlu olsun {{MusteriAdi}} Hanım, İyi günler",
                      "Çiğdem Şükran", "", "", "", "", "", "Doğum gününüz kutlu olsun Çiğdem Şükran Hanım, İyi günler"}));
 
-TEST(ReplaceAllNoCase, ReplacesEveryMatchOnce) {
-    EXPECT_EQ(ReplaceAllNoCase("aXa xA", "xa", "[xa]"), "a[xa] [xa]");
-    EXPECT_EQ(ReplaceAllNoCase("abc", "", "z"), "abc");
-    EXPECT_EQ(ReplaceAllNoCase("", "a", "z"), "");
-    EXPECT_EQ(ReplaceAllNoCase("{{A}}{{a}}", "{{a}}", ""), "");
-}
-
-TEST(EqualsNoCase, AsciiLettersOnly) {
-    EXPECT_TRUE(EqualsNoCase("CEP_Telefonu", "cep_telefonu"));
-    EXPECT_FALSE(EqualsNoCase("abc", "abcd"));
-    EXPECT_FALSE(EqualsNoCase("a", "b"));
-}
-
-TEST(Trim, RemovesBlanksAndControlCharactersAtBothEnds) {
-    EXPECT_EQ(Trim("  \t Ali Rıza \r\n"), "Ali Rıza");
-    EXPECT_EQ(Trim(""), "");
-    EXPECT_EQ(Trim(" \x01\x1f "), "");
-    EXPECT_EQ(Trim("Şule"), "Şule");
-    EXPECT_EQ(Trim("İ "), "İ");
-}
-
 } // namespace

@@ -11,6 +11,7 @@
 #include "db/DbBackend.h"
 #include "db/TsqlDialect.h"
 #include "platform/Error.h"
+#include "platform/Text.h"
 #include "tests/TestSupport.h"
 
 using namespace velmora;
@@ -34,10 +35,7 @@ std::string Render(const Value& v) {
     return "?";
 }
 
-std::string LowerAscii(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
+std::string LowerAscii(const std::string& s) { return platform::LowerAscii(s); }
 
 // Rows joined by '|', restricted to the named columns when some are given.
 std::vector<std::string> RenderRows(const ResultData& r, const std::vector<std::string>& columns) {

@@ -8,6 +8,7 @@
 #include <ostream>
 
 #include "db/DbConnection.h"
+#include "db/StatementText.h"
 #include "platform/Error.h"
 #include "tests/RequestCountingBackend.h"
 #include "tests/TestSupport.h"

@@ -15,6 +15,7 @@
 #include "tests/TestSockets.h"
 #include "tools/gatewaysim/GatewaySimulator.h"
 #include "xml/XmlDocument.h"
+#include "xml/XmlEscape.h"
 
 namespace {
 

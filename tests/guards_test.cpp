@@ -33,11 +33,13 @@
 #include "platform/FileLock.h"
 #include "platform/Paths.h"
 #include "platform/SingleInstance.h"
+#include "platform/Text.h"
 #include "queue/SMSSenderUnit.h"
 #include "queue/VerdictWriter.h"
 #include "tests/TestSockets.h"
 #include "tests/TestSupport.h"
 #include "xml/XmlDocument.h"
+#include "xml/XmlEscape.h"
 
 using namespace velmora;
 
@@ -102,8 +104,7 @@ private:
             if (headerEnd == std::string::npos) {
                 headerEnd = in.find("\r\n\r\n");
                 if (headerEnd != std::string::npos) {
-                    std::string head = in.substr(0, headerEnd);
-                    for (char& ch : head) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+                    const std::string head = platform::LowerAscii(in.substr(0, headerEnd));
                     size_t p = head.find("content-length:");
                     if (p == std::string::npos) return false;
                     length = std::strtoul(head.c_str() + p + 15, nullptr, 10);
@@ -272,14 +273,7 @@ protected:
     std::string Log(const std::string& log = "Velmora.log") {
         return platform::AnsiToUtf8(platform::ReadWholeFile(dir_.File(log)));
     }
-    static std::vector<int> States(const std::string& tenant) {
-        db::TDbConnection c;
-        c.Server = "sqlite:" + tenant;
-        c.SetConnected(true);
-        std::vector<int> out;
-        for (const test::QueueRow& r : test::ReadQueue(c)) out.push_back(r.durum);
-        return out;
-    }
+    static std::vector<int> States(const std::string& tenant) { return test::QueueStates(tenant); }
     // How often the gateway received each row of every tenant: a map from count to rows.
     std::map<int, int> ReceiptsPerRow(int rowsPerTenant) {
         std::map<std::string, int> received = gateway_.Received();
@@ -580,7 +574,7 @@ const DuplicateCase kDuplicates[] = {
      [](const std::string& p) {
          std::string upper = p;
          const size_t slash = upper.find_last_of('/');
-         for (size_t i = slash + 1; i < upper.size(); ++i) upper[i] = static_cast<char>(std::toupper(upper[i]));
+         for (size_t i = slash + 1; i < upper.size(); ++i) upper[i] = platform::UpperAscii(upper[i]);
          return "sqlite:" + upper;
      }},
     {"ServerTextWithATrailingBlank", [](const std::string& p) { return "sqlite:" + p + " "; }},

@@ -51,14 +51,7 @@ protected:
     }
     std::string Log(const std::string& log) { return platform::AnsiToUtf8(platform::ReadWholeFile(dir_.File(log))); }
 
-    static std::vector<int> States(const std::string& tenant) {
-        db::TDbConnection c;
-        c.Server = "sqlite:" + tenant;
-        c.SetConnected(true);
-        std::vector<int> out;
-        for (const test::QueueRow& r : test::ReadQueue(c)) out.push_back(r.durum);
-        return out;
-    }
+    static std::vector<int> States(const std::string& tenant) { return test::QueueStates(tenant); }
     // How often the gateway received each row: a map from count to rows.
     std::map<int, int> ReceiptsPerRow(int rowsPerTenant) {
         std::map<std::string, int> received;

@@ -1,4 +1,4 @@
-// Direct tables for the platform's value code: date serials, money rounding and formats, code pages.
+// Direct tables for the platform's value code: date serials, money rounding and formats, code pages, ASCII text.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,6 +8,7 @@
 #include "platform/Error.h"
 #include "platform/Money.h"
 #include "platform/Regional.h"
+#include "platform/Text.h"
 
 namespace velmora {
 namespace {
@@ -117,6 +118,15 @@ TEST(CodePages, EveryTurkishLetterRoundTripsThroughTheAnsiCodePage) {
     EXPECT_EQ(platform::AnsiToUtf8("Fiyat: 5\x80"), "Fiyat: 5€");
 }
 
+TEST(CodePages, TurkishSingleByteTextReadsAsUtf8) {
+    const std::string letters = "ÇçĞğİıÖöŞşÜü";
+    const std::string bytes = "\xC7\xE7\xD0\xF0\xDD\xFD\xD6\xF6\xDE\xFE\xDC\xFC";
+    for (bool iso : {false, true}) EXPECT_EQ(platform::TurkishCodePageToUtf8(bytes, iso), letters) << iso;
+    EXPECT_EQ(platform::TurkishCodePageToUtf8("5\x80", false), "5€");
+    EXPECT_EQ(platform::TurkishCodePageToUtf8("5\x80", true), "5\xC2\x80") << "ISO-8859-9 keeps the C1 controls";
+    EXPECT_EQ(platform::TurkishCodePageToUtf8("a\x81", false), "a\xEF\xBF\xBD") << "undefined in Windows-1254";
+}
+
 TEST(CodePages, CharactersTheCodePageLacksBecomeQuestionMarks) {
     EXPECT_EQ(platform::Utf8ToAnsi("a中b"), "a?b");
 }
@@ -126,6 +136,62 @@ TEST(CodePages, Utf16RoundTripsEveryPlane) {
         EXPECT_EQ(platform::Utf16ToUtf8(platform::Utf8ToUtf16(s)), s);
     }
     EXPECT_EQ(platform::Utf8ToUtf16("😀").size(), 2u) << "a character beyond the first plane is a surrogate pair";
+}
+
+TEST(ReplaceAllNoCase, ReplacesEveryMatchOnce) {
+    EXPECT_EQ(platform::ReplaceAllNoCase("aXa xA", "xa", "[xa]"), "a[xa] [xa]");
+    EXPECT_EQ(platform::ReplaceAllNoCase("abc", "", "z"), "abc");
+    EXPECT_EQ(platform::ReplaceAllNoCase("", "a", "z"), "");
+    EXPECT_EQ(platform::ReplaceAllNoCase("{{A}}{{a}}", "{{a}}", ""), "");
+}
+
+TEST(EqualsNoCase, AsciiLettersOnly) {
+    EXPECT_TRUE(platform::EqualsNoCase("CEP_Telefonu", "cep_telefonu"));
+    EXPECT_FALSE(platform::EqualsNoCase("abc", "abcd"));
+    EXPECT_FALSE(platform::EqualsNoCase("a", "b"));
+}
+
+TEST(Trim, RemovesBlanksAndControlCharactersAtBothEnds) {
+    EXPECT_EQ(platform::Trim("  \t Ali Rıza \r\n"), "Ali Rıza");
+    EXPECT_EQ(platform::Trim(""), "");
+    EXPECT_EQ(platform::Trim(" \x01\x1f "), "");
+    EXPECT_EQ(platform::Trim("Şule"), "Şule");
+    EXPECT_EQ(platform::Trim("İ "), "İ");
+}
+
+TEST(NoCaseSearch, AsciiLettersOnly) {
+    EXPECT_TRUE(platform::StartsWithNoCase("SQLITE:tenant.db", "sqlite:"));
+    EXPECT_TRUE(platform::EndsWithNoCase("http://h/Service.asmx?wsdl", "?WSDL"));
+    EXPECT_FALSE(platform::EndsWithNoCase("dl", "?WSDL"));
+    EXPECT_EQ(platform::FindNoCase("Driver={SQL Server}", "sql server"), 8u);
+    EXPECT_EQ(platform::FindNoCase("abc", "d"), std::string::npos);
+    // Letters outside ASCII are never folded, whatever the process locale says.
+    EXPECT_FALSE(platform::EqualsNoCase("İ", "i"));
+    EXPECT_EQ(platform::LowerAscii("ÇIiq"), "Çiiq");
+    EXPECT_EQ(platform::UpperAscii("çıiq"), "çıIQ");
+}
+
+struct WholeCase {
+    const char* text;
+    bool allowPlus;
+    bool ok;
+    long long value;
+};
+
+TEST(ParseWhole, TheWholeTextOrNothing) {
+    const WholeCase cases[] = {
+        {"42", false, true, 42},       {"-7", false, true, -7},      {"+7", true, true, 7},
+        {"+7", false, false, 0},       {"+-7", true, false, 0},      {"", false, false, 0},
+        {" 1", false, false, 0},       {"1 ", false, false, 0},      {"1x", false, false, 0},
+        {"2147483648", false, false, 0},  // beyond 32 bits
+    };
+    for (const WholeCase& c : cases) {
+        int32_t value = 0;
+        EXPECT_EQ(platform::ParseWhole(c.text, value, c.allowPlus), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(value, c.value) << c.text;
+        }
+    }
 }
 
 } // namespace

@@ -58,8 +58,8 @@ private:
     sim::GatewaySimulator sim_;
 };
 
-config::TSMSAyarlari Account(const std::string& password = "secret") {
-    config::TSMSAyarlari a;
+queue::TSMSAyarlari Account(const std::string& password = "secret") {
+    queue::TSMSAyarlari a;
     a.KullaniciAdi = "demo";
     a.Parola = password;
     a.KanalKodu = "KANAL1";
@@ -112,11 +112,11 @@ VALUES (4, '05321110001', 'Mesaj bir &amp; iki', 0, 0, '2026-12-10 10:02:00.000'
         tenant_.SetConnected(true);
     }
 
-    bool Send(const config::TSMSAyarlari& account = Account()) {
+    bool Send(const queue::TSMSAyarlari& account = Account()) {
         queue::TSMSGonder sender(tenant_, account);
         return sender.SMSGonder();
     }
-    bool Report(const config::TSMSAyarlari& account = Account()) {
+    bool Report(const queue::TSMSAyarlari& account = Account()) {
         queue::TSMSRapor reports(tenant_, account);
         return reports.RaporGetir();
     }

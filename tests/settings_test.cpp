@@ -3,7 +3,7 @@
 
 #include "campaigns/SMSCheck.h"
 #include "config/AyarlarXML.h"
-#include "config/SenderManager.h"
+#include "config/TenantRegistry.h"
 #include "platform/Error.h"
 #include "platform/Paths.h"
 #include "tests/TestSupport.h"

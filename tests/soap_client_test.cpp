@@ -12,10 +12,12 @@
 #include "gateway/ZentaApiService.h"
 #include "gateway/ZentaXmlInterface.h"
 #include "platform/Error.h"
+#include "platform/Text.h"
 #include "soap/SoapClient.h"
 #include "tests/TestSockets.h"
 #include "tools/gatewaysim/GatewaySimulator.h"
 #include "xml/XmlDocument.h"
+#include "xml/XmlEscape.h"
 
 namespace velmora::gateway {
 namespace {
@@ -509,8 +511,7 @@ private:
                 if (n <= 0) break;
                 in.append(buf, static_cast<size_t>(n));
                 if (headerEnd == std::string::npos && (headerEnd = in.find("\r\n\r\n")) != std::string::npos) {
-                    std::string head = in.substr(0, headerEnd);
-                    std::transform(head.begin(), head.end(), head.begin(), ::tolower);
+                    const std::string head = platform::LowerAscii(in.substr(0, headerEnd));
                     size_t cl = head.find("content-length:");
                     need = cl == std::string::npos ? 0 : std::stoul(head.substr(cl + 15));
                 }

@@ -1,27 +1,18 @@
+// The XML document and element wrapper over pugixml.
 #include "xml/XmlDocument.h"
 
 #include <pugixml.hpp>
-#include <cctype>
 #include <cstring>
 
 #include "platform/Error.h"
 #include "platform/Paths.h"
+#include "platform/Text.h"
 
 namespace velmora::xml {
 
 namespace {
 
 pugi::xml_node Node(pugi::xml_node_struct* n) { return pugi::xml_node(n); }
-
-bool EqualsNoCase(const char* a, const std::string& b) {
-    size_t n = std::strlen(a);
-    if (n != b.size()) return false;
-    for (size_t i = 0; i < n; ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
-}
 
 constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_ws_pcdata_single;
 
@@ -37,7 +28,7 @@ XmlElement XmlElement::Child(const std::string& name) const {
 XmlElement XmlElement::ChildNoCase(const std::string& name) const {
     if (!node_) return {};
     for (pugi::xml_node c = Node(node_).first_child(); c; c = c.next_sibling()) {
-        if (c.type() == pugi::node_element && EqualsNoCase(c.name(), name)) return XmlElement(c.internal_object());
+        if (c.type() == pugi::node_element && platform::EqualsNoCase(c.name(), name)) return XmlElement(c.internal_object());
     }
     return {};
 }
@@ -165,25 +156,5 @@ void XmlDocument::LoadFromFile(const std::string& path) {
 }
 
 XmlElement XmlDocument::Root() const { return XmlElement(doc_->document_element().internal_object()); }
-
-void AppendEscapedXmlText(std::string& out, const std::string& text) {
-    for (char ch : text) {
-        switch (ch) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&apos;"; break;
-        default: out += ch;
-        }
-    }
-}
-
-std::string EscapeXmlText(const std::string& text) {
-    std::string out;
-    out.reserve(text.size() + text.size() / 8);
-    AppendEscapedXmlText(out, text);
-    return out;
-}
 
 } // namespace velmora::xml

@@ -73,8 +73,4 @@ private:
     std::string text_;  // the text a read-only document was parsed in
 };
 
-// Escapes the five characters & < > " ' as entity references.
-std::string EscapeXmlText(const std::string& text);
-void AppendEscapedXmlText(std::string& out, const std::string& text);
-
 } // namespace velmora::xml

@@ -1,9 +1,8 @@
 // The encoding an XML text declares, and turning a document held as Unicode text back into its bytes.
 #include "xml/XmlEncoding.h"
 
-#include <cctype>
-
 #include "platform/CodePage.h"
+#include "platform/Text.h"
 
 namespace velmora::xml {
 
@@ -21,13 +20,11 @@ std::string DeclaredEncoding(const std::string& bytes) {
     pos = decl.find('=', pos);
     if (pos == std::string::npos) return {};
     ++pos;
-    while (pos < decl.size() && std::isspace(static_cast<unsigned char>(decl[pos]))) ++pos;
+    while (pos < decl.size() && platform::IsAsciiSpace(decl[pos])) ++pos;
     if (pos >= decl.size() || (decl[pos] != '"' && decl[pos] != '\'')) return {};
     const size_t close = decl.find(decl[pos], pos + 1);
     if (close == std::string::npos) return {};
-    std::string name = decl.substr(pos + 1, close - pos - 1);
-    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return name;
+    return platform::LowerAscii(decl.substr(pos + 1, close - pos - 1));
 }
 
 namespace {

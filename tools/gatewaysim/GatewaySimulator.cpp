@@ -1,3 +1,4 @@
+// The loopback gateway simulator: the SOAP 1.2 service with switchable faults.
 #include "tools/gatewaysim/GatewaySimulator.h"
 
 #include <httplib.h>
@@ -13,7 +14,6 @@
 #endif
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <chrono>
 #include <condition_variable>
@@ -27,7 +27,9 @@
 #include "platform/Clock.h"
 #include "platform/DateTime.h"
 #include "platform/Error.h"
+#include "platform/Text.h"
 #include "xml/XmlDocument.h"
+#include "xml/XmlEscape.h"
 
 namespace velmora::sim {
 
@@ -48,28 +50,18 @@ xml::XmlElement ChildByLocalName(const xml::XmlElement& parent, const std::strin
     return {};
 }
 
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-std::string Trim(const std::string& s) {
-    size_t b = s.find_first_not_of(" \t");
-    if (b == std::string::npos) return {};
-    size_t e = s.find_last_not_of(" \t");
-    return s.substr(b, e - b + 1);
-}
+using platform::Trim;
 
 // The media type and the "action" parameter of a Content-Type header (quotes removed).
 void SplitContentType(const std::string& header, std::string& mediaType, std::string& action, bool& hasAction) {
     hasAction = false;
     size_t semi = header.find(';');
-    mediaType = Lower(Trim(header.substr(0, semi)));
+    mediaType = platform::LowerAscii(Trim(header.substr(0, semi)));
     while (semi != std::string::npos) {
         size_t next = header.find(';', semi + 1);
         std::string param = Trim(header.substr(semi + 1, next == std::string::npos ? std::string::npos : next - semi - 1));
         size_t eq = param.find('=');
-        if (eq != std::string::npos && Lower(Trim(param.substr(0, eq))) == "action") {
+        if (eq != std::string::npos && platform::LowerAscii(Trim(param.substr(0, eq))) == "action") {
             std::string value = Trim(param.substr(eq + 1));
             if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
             action = value;
@@ -77,13 +69,6 @@ void SplitContentType(const std::string& header, std::string& mediaType, std::st
         }
         semi = next;
     }
-}
-
-bool ParseInt(const std::string& text, int& out) {
-    const char* b = text.data();
-    const char* e = b + text.size();
-    auto [p, ec] = std::from_chars(b, e, out);
-    return ec == std::errc() && p == e && !text.empty();
 }
 
 void AppendElement(std::string& out, const char* name, const std::string& value) {
@@ -147,7 +132,7 @@ void ShutDownConnection(const httplib::Request& req) {
         std::vector<int> fds;
         while (dirent* entry = readdir(dir)) {
             int fd = 0;
-            if (ParseInt(entry->d_name, fd)) fds.push_back(fd);
+            if (platform::ParseWhole(entry->d_name, fd)) fds.push_back(fd);
         }
         closedir(dir);
         for (int fd : fds)
@@ -504,7 +489,7 @@ std::string GatewaySimulator::Impl::Report(const std::string& data, const FaultS
         eids.reserve(rpts.size());
         for (const xml::XmlElement& r : rpts) {
             Entry e{-1, false, r.ChildText("EID"), {}};
-            e.idValid = ParseInt(r.ChildText("MSGID"), e.messageId);
+            e.idValid = platform::ParseWhole(r.ChildText("MSGID"), e.messageId);
             if (!e.idValid) e.messageId = -1;
             eids.push_back(e.eid);
             entries.push_back(std::move(e));

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/Text.h"
 #include "tools/gatewaysim/GatewaySimulator.h"
 
 using velmora::sim::Fault;
@@ -30,13 +31,6 @@ int Usage(const std::string& problem) {
               << "faults: RefuseLogin Http500 SoapFault DropConnection SlowAnswer MalformedXml PartialAnswer\n"
               << "        UnknownEids RepeatedEids BatchRefused; operations: ApiLogin SendBulkSMS Report\n";
     return 2;
-}
-
-bool ParseLong(const std::string& text, long& out) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    out = std::strtol(text.c_str(), &end, 10);
-    return end && *end == '\0';
 }
 
 bool ParseFault(const std::string& name, Fault& out) {
@@ -79,10 +73,10 @@ int main(int argc, char** argv) {
         std::string value = argv[++i];
         long number = 0;
         if (arg == "--port") {
-            if (!ParseLong(value, number) || number < 0 || number > 65535) return Usage("bad port: " + value);
+            if (!velmora::platform::ParseWhole(value, number) || number < 0 || number > 65535) return Usage("bad port: " + value);
             options.port = static_cast<int>(number);
         } else if (arg == "--seconds") {
-            if (!ParseLong(value, number) || number <= 0) return Usage("bad number of seconds: " + value);
+            if (!velmora::platform::ParseWhole(value, number) || number <= 0) return Usage("bad number of seconds: " + value);
             seconds = number;
         } else if (arg == "--slow-seconds") {
             char* end = nullptr;
@@ -96,7 +90,7 @@ int main(int argc, char** argv) {
             accounts.emplace_back(value.substr(0, colon), value.substr(colon + 1));
         } else if (arg == "--status") {
             size_t colon = value.find(':');
-            if (colon == std::string::npos || !ParseLong(value.substr(0, colon), number))
+            if (colon == std::string::npos || !velmora::platform::ParseWhole(value.substr(0, colon), number))
                 return Usage("a status is MSGID:CODE, not " + value);
             statuses.emplace_back(static_cast<int>(number), value.substr(colon + 1));
         } else if (arg == "--default-status") {
@@ -114,7 +108,7 @@ int main(int argc, char** argv) {
             size_t first = value.find(':');
             size_t second = first == std::string::npos ? std::string::npos : value.find(':', first + 1);
             if (first == std::string::npos || first == 0 ||
-                !ParseLong(value.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1),
+                !velmora::platform::ParseWhole(value.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1),
                            number))
                 return Usage("a send decision is TA:MSGID[:TEXT], not " + value);
             decisions.push_back({value.substr(0, first), static_cast<int>(number),

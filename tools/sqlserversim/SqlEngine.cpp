@@ -5,11 +5,11 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <cctype>
 #include <unordered_map>
 
 #include "platform/CodePage.h"
 #include "platform/Error.h"
+#include "platform/Text.h"
 
 namespace velmora::sqlsim {
 
@@ -19,21 +19,11 @@ using db::Value;
 using db::ValueKind;
 using tds::ColumnType;
 
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
+using platform::Trim;
+constexpr auto IsBlank = platform::IsAsciiSpace;
+std::string Lower(std::string_view s) { return platform::LowerAscii(s); }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
-
-std::string Trim(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && IsBlank(s[b])) ++b;
-    while (e > b && IsBlank(s[e - 1])) --e;
-    return s.substr(b, e - b);
-}
-
-bool IsNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '@' || c == '#' || c == '$' || (c & 0x80); }
+bool IsNameChar(char c) { return platform::IsAsciiLetterOrDigit(c) || c == '_' || c == '@' || c == '#' || c == '$' || (c & 0x80); }
 
 std::string FirstWord(const std::string& sql) {
     size_t i = 0;

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/DateTime.h"
+#include "platform/Text.h"
 #include "tools/sqlserversim/SimSockets.h"
 #include "tools/sqlserversim/SqlEngine.h"
 #include "tools/sqlserversim/TdsWire.h"
@@ -27,17 +28,13 @@ constexpr uint16_t kCommandSelect = 0xC1;
 constexpr size_t kMaxMessage = 256u << 20;
 const char* const kServerName = "VELMORASIM";
 
-std::string Lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
+std::string Lower(std::string_view s) { return platform::LowerAscii(s); }
 
 bool Matches(const std::string& pattern, const std::string& text) {
     return !pattern.empty() && Lower(text).find(Lower(pattern)) != std::string::npos;
 }
 
-std::string ValueText(const db::Value& v) {
+std::string ReceivedText(const db::Value& v) {
     switch (v.kind) {
     case db::ValueKind::Null: return "NULL";
     case db::ValueKind::Integer: return std::to_string(v.i);
@@ -412,7 +409,7 @@ void SessionServer::Rpc(const std::string& payload) {
             auto it = h ? prepared_.find(static_cast<int32_t>(h->value.i)) : prepared_.end();
             if (it != prepared_.end()) r.text = it->second.text;
         }
-        for (const tds::Param& p : call.params) r.params.push_back({p.name, p.typeName, ValueText(p.value), p.value.IsNull()});
+        for (const tds::Param& p : call.params) r.params.push_back({p.name, p.typeName, ReceivedText(p.value), p.value.IsNull()});
         const size_t at = server_.Record(r);
         if (&call == &calls.front()) recorded = at;
     }

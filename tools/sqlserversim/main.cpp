@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/Text.h"
 #include "tools/sqlserversim/SqlServerSimulator.h"
 
 namespace {
@@ -24,13 +25,6 @@ int Usage(const std::string& problem) {
     return 2;
 }
 
-bool ParseLong(const std::string& text, long& out) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    out = std::strtol(text.c_str(), &end, 10);
-    return end && *end == '\0';
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -42,7 +36,7 @@ int main(int argc, char** argv) {
         if (i + 1 >= argc) return Usage("missing value after " + arg);
         std::string value = argv[++i];
         if (arg == "--port") {
-            if (!ParseLong(value, port) || port < 0 || port > 65535) return Usage("bad port " + value);
+            if (!velmora::platform::ParseWhole(value, port) || port < 0 || port > 65535) return Usage("bad port " + value);
         } else if (arg == "--database") {
             size_t eq = value.find('=');
             if (eq == std::string::npos || eq == 0) return Usage("--database takes NAME=SQLITE_FILE");
@@ -54,9 +48,9 @@ int main(int argc, char** argv) {
             server.AddLogin(value.substr(0, colon), value.substr(colon + 1));
             haveLogin = true;
         } else if (arg == "--delay-ms") {
-            if (!ParseLong(value, delay) || delay < 0) return Usage("bad delay " + value);
+            if (!velmora::platform::ParseWhole(value, delay) || delay < 0) return Usage("bad delay " + value);
         } else if (arg == "--seconds") {
-            if (!ParseLong(value, seconds) || seconds < 0) return Usage("bad duration " + value);
+            if (!velmora::platform::ParseWhole(value, seconds) || seconds < 0) return Usage("bad duration " + value);
         } else {
             return Usage("unknown option " + arg);
         }

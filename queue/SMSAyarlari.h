@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-namespace velmora::config {
+namespace velmora::queue {
 
 struct TSMSAyarlari {
     std::string KullaniciAdi;
@@ -15,4 +15,4 @@ struct TSMSAyarlari {
     int32_t SMSTipi = 0;
 };
 
-} // namespace velmora::config
+} // namespace velmora::queue
