@@ -6,6 +6,7 @@
 #include <string>
 
 #include "db/TsqlFunctionSupport.h"
+#include "platform/CodePage.h"
 #include "platform/Error.h"
 #include "platform/Text.h"
 
@@ -217,23 +218,7 @@ std::u32string DecodeUtf8(const std::string& s) {
 std::string EncodeUtf8(const std::u32string& s) {
     std::string out;
     out.reserve(s.size());
-    for (char32_t c : s) {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
+    for (char32_t c : s) platform::AppendUtf8(out, c);
     return out;
 }
 
