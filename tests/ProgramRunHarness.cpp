@@ -182,15 +182,7 @@ std::map<int64_t, int> ProgramRunHarness::Receipts() const {
 }
 
 std::vector<int> ProgramRunHarness::States() const {
-    db::TDbConnection c;
-    c.Server = "sqlite:" + tenant_;
-    c.SetConnected(true);
-    db::TDbQuery q(&c);
-    q.SetSQL("SELECT durum FROM tbNuvoListe ORDER BY id");
-    q.Open();
-    std::vector<int> out;
-    for (int i = 0; i < q.RecordCount(); ++i, q.Next()) out.push_back(q.FieldByName("durum").AsInteger());
-    return out;
+    return QueueStates(tenant_);
 }
 
 TmpfsMount::TmpfsMount(const std::string& path, int kibibytes) : path_(path), kibibytes_(kibibytes) {

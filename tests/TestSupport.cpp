@@ -216,6 +216,23 @@ std::string MakeTenantDatabase(const TempDir& dir, const std::string& name, cons
     return db;
 }
 
+std::optional<db::ConnectParams> LiveSqlServer() {
+    const char* setting = std::getenv("VELMORA_TEST_MSSQL");
+    if (!setting || !*setting) return std::nullopt;
+    std::string s = setting;
+    std::vector<std::string> parts;
+    for (int k = 0; k < 3; ++k) {
+        const size_t semi = s.find(';');
+        if (semi == std::string::npos) {
+            ADD_FAILURE() << "VELMORA_TEST_MSSQL must be server;database;user;password";
+            return std::nullopt;
+        }
+        parts.push_back(s.substr(0, semi));
+        s.erase(0, semi + 1);
+    }
+    return db::ConnectParams{parts[0], parts[1], parts[2], s};
+}
+
 std::vector<int> QueueStates(const std::string& sqlitePath) {
     db::TDbConnection c;
     c.Server = "sqlite:" + sqlitePath;

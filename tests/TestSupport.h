@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -105,6 +106,10 @@ struct QueueRow {
     int durum = -1;
 };
 std::vector<QueueRow> ReadQueue(db::TDbConnection& connection);  // in id order
+// The live SQL Server that VELMORA_TEST_MSSQL names ("server;database;user;password", the password keeping
+// any further ';'); none when it is not set. A malformed setting fails the calling test.
+std::optional<db::ConnectParams> LiveSqlServer();
+
 // The states (durum) of an embedded tenant database's queue rows, in id order.
 std::vector<int> QueueStates(const std::string& sqlitePath);
 

@@ -736,17 +736,9 @@ namespace {
 // The tenant lock on SQL Server, against a live server when VELMORA_TEST_MSSQL holds
 // "server;database;user;password".
 TEST(SqlServerTenantLock, OneSessionAtATimeAndItGoesWithTheSession) {
-    const char* setting = std::getenv("VELMORA_TEST_MSSQL");
-    if (!setting || !*setting) GTEST_SKIP() << "VELMORA_TEST_MSSQL not set: live SQL Server tests skipped";
-    std::string s = setting;
-    std::vector<std::string> parts;
-    for (int k = 0; k < 3; ++k) {
-        const size_t semi = s.find(';');
-        ASSERT_NE(semi, std::string::npos) << "VELMORA_TEST_MSSQL must be server;database;user;password";
-        parts.push_back(s.substr(0, semi));
-        s.erase(0, semi + 1);
-    }
-    const velmora::db::ConnectParams params{parts[0], parts[1], parts[2], s};
+    const std::optional<velmora::db::ConnectParams> live = velmora::test::LiveSqlServer();
+    if (!live) GTEST_SKIP() << "VELMORA_TEST_MSSQL not set: live SQL Server tests skipped";
+    const velmora::db::ConnectParams& params = *live;
     auto first = velmora::db::OpenSqlServerBackend(params);
     auto second = velmora::db::OpenSqlServerBackend(params);
     ASSERT_TRUE(first->TryLockSendReport());

@@ -596,18 +596,9 @@ TEST(OdbcColumnPlanTest, DateAndTimeColumnsReportedAsTextReadAsDateTimes) {
 class OdbcMssqlTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* setting = std::getenv("VELMORA_TEST_MSSQL");
-        if (!setting || !*setting) GTEST_SKIP() << "VELMORA_TEST_MSSQL not set: live SQL Server tests skipped";
-        // "server;database;user;password"; the password keeps any further ';'.
-        std::string s = setting;
-        std::vector<std::string> parts;
-        for (int k = 0; k < 3; ++k) {
-            size_t semi = s.find(';');
-            ASSERT_NE(semi, std::string::npos) << "VELMORA_TEST_MSSQL must be server;database;user;password";
-            parts.push_back(s.substr(0, semi));
-            s.erase(0, semi + 1);
-        }
-        backend_ = OpenSqlServerBackend({parts[0], parts[1], parts[2], s});
+        const std::optional<ConnectParams> live = test::LiveSqlServer();
+        if (!live) GTEST_SKIP() << "VELMORA_TEST_MSSQL not set: live SQL Server tests skipped";
+        backend_ = OpenSqlServerBackend(*live);
         table_ = "velmora_odbc_test_" + std::to_string(getpid());
         Exec("IF OBJECT_ID('" + table_ + "') IS NOT NULL DROP TABLE " + table_);
         Exec("CREATE TABLE " + table_ + " (id INT IDENTITY(1,1) PRIMARY KEY, durum INT NOT NULL DEFAULT 0, "

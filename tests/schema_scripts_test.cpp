@@ -164,21 +164,13 @@ std::vector<std::string> Batches(const std::string& script) {
 }
 
 TEST(SqlServerScriptsLive, InstallTwiceThenNullPurchaseIdIsRefused) {
-    const char* setting = std::getenv("VELMORA_TEST_MSSQL");
-    if (!setting || !*setting) GTEST_SKIP() << "VELMORA_TEST_MSSQL not set: live SQL Server tests skipped";
-    std::string s = setting;
-    std::vector<std::string> parts;
-    for (int k = 0; k < 3; ++k) {
-        size_t semi = s.find(';');
-        ASSERT_NE(semi, std::string::npos) << "VELMORA_TEST_MSSQL must be server;database;user;password";
-        parts.push_back(s.substr(0, semi));
-        s.erase(0, semi + 1);
-    }
+    const std::optional<db::ConnectParams> live = test::LiveSqlServer();
+    if (!live) GTEST_SKIP() << "VELMORA_TEST_MSSQL not set: live SQL Server tests skipped";
     db::TDbConnection conn;
-    conn.Server = parts[0];
-    conn.Database = parts[1];
-    conn.Username = parts[2];
-    conn.Password = s;
+    conn.Server = live->server;
+    conn.Database = live->database;
+    conn.Username = live->username;
+    conn.Password = live->password;
     conn.SetConnected(true);
 
     for (int round = 0; round < 2; ++round) {
