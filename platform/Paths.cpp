@@ -171,7 +171,7 @@ bool CreateExclusiveFile(const std::string& path) {
 namespace {
 
 // Writes bytes into a new temporary file beside path and flushes it; returns the temporary file's name.
-std::string WriteTemporarySibling(const std::string& path, const std::string& bytes, FileReaders readers) {
+std::string WriteTemporarySibling(const std::string& path, const std::string& bytes, [[maybe_unused]] FileReaders readers) {
     static unsigned counter = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
 #ifdef _WIN32

@@ -727,9 +727,10 @@ TEST(AtomicFiles, AnExclusiveFileIsNeverMadeThroughAPlantedName) {
 
 #endif  // _WIN32
 
-#include <cstdlib>
+#include <optional>
 
 #include "db/DbBackend.h"
+#include "tests/TestSupport.h"
 
 namespace {
 
