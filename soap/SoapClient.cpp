@@ -66,30 +66,36 @@ std::string TextOrEmpty(const xml::XmlElement& element) {
 SoapClient::SoapClient(std::string endpoint, std::string namespaceUri)
     : endpoint_(std::move(endpoint)), namespaceUri_(std::move(namespaceUri)) {}
 
-std::string BuildEnvelope(const std::string& namespaceUri, const std::string& operation, const std::string& data) {
-    // Sized exactly in advance: a batch of 100,000 messages is written once, without regrowing.
-    const size_t size = kEnvelopeStart.size() + 1 + operation.size() + 8 + xml::EscapedXmlTextLength(namespaceUri, kCr) + 2 + 6 +
-                        xml::EscapedXmlTextLength(data, kCr) + 7 + 2 + operation.size() + 1 + kEnvelopeEnd.size();
-    std::string out;
-    out.reserve(size);
-    out.append(kEnvelopeStart);
-    out.append("<").append(operation).append(" xmlns=\"");
-    xml::AppendEscapedXmlText(out, namespaceUri, kCr);
-    out.append("\">");
-    out.append("<data>");
-    xml::AppendEscapedXmlText(out, data, kCr);
-    out.append("</data>");
-    out.append("</").append(operation).append(">");
-    out.append(kEnvelopeEnd);
-    return out;
-}
+namespace {
 
-std::string BuildEnvelope(const std::string& namespaceUri, const std::string& operation, std::string&& data) {
+// What stands before the escaped document in the envelope, and what after it.
+std::string EnvelopeHead(const std::string& namespaceUri, const std::string& operation) {
     std::string head(kEnvelopeStart);
     head.append("<").append(operation).append(" xmlns=\"");
     xml::AppendEscapedXmlText(head, namespaceUri, kCr);
     head.append("\"><data>");
-    const std::string tail = "</data></" + operation + ">" + std::string(kEnvelopeEnd);
+    return head;
+}
+
+std::string EnvelopeTail(const std::string& operation) {
+    return "</data></" + operation + ">" + std::string(kEnvelopeEnd);
+}
+
+} // namespace
+
+std::string BuildEnvelope(const std::string& namespaceUri, const std::string& operation, const std::string& data) {
+    // Sized exactly in advance: a batch of 100,000 messages is written once, without regrowing.
+    const std::string head = EnvelopeHead(namespaceUri, operation), tail = EnvelopeTail(operation);
+    std::string out;
+    out.reserve(head.size() + xml::EscapedXmlTextLength(data, kCr) + tail.size());
+    out.append(head);
+    xml::AppendEscapedXmlText(out, data, kCr);
+    out.append(tail);
+    return out;
+}
+
+std::string BuildEnvelope(const std::string& namespaceUri, const std::string& operation, std::string&& data) {
+    const std::string head = EnvelopeHead(namespaceUri, operation), tail = EnvelopeTail(operation);
     const size_t escaped = xml::EscapedXmlTextLength(data, kCr);
     const size_t size = head.size() + escaped + tail.size();
     if (data.capacity() < size) return BuildEnvelope(namespaceUri, operation, static_cast<const std::string&>(data));
