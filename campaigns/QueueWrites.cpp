@@ -162,15 +162,19 @@ void TSMSCheck::WritePendingChunk(size_t first, size_t last) {
             if (w.hasRecord && !w.record.beforeMessage) InsertRecordRow(connection, w.record);
         }
     };
-    auto queueRows = [&] {
+    // The chunk's queue rows; taken out of the gathered writes where no row-by-row writing can follow.
+    auto queueRows = [&](bool take) {
         std::vector<std::vector<Value>> rows;
         rows.reserve(last - first);
-        for (size_t i = first; i < last; ++i)
-            if (!pending_[i].queueRow.empty()) rows.push_back(pending_[i].queueRow);
+        for (size_t i = first; i < last; ++i) {
+            if (pending_[i].queueRow.empty()) continue;
+            if (take) rows.push_back(std::move(pending_[i].queueRow));
+            else rows.push_back(pending_[i].queueRow);
+        }
         return rows;
     };
     if (recordKind && after) {
-        if (!WriteChunkTogether(connection, *recordKind, records, queueRows())) rowByRow();
+        if (!WriteChunkTogether(connection, *recordKind, records, queueRows(false))) rowByRow();
         return;
     }
     bool chunked = !recordKind || before;
@@ -190,7 +194,7 @@ void TSMSCheck::WritePendingChunk(size_t first, size_t last) {
         rowByRow();
         return;
     }
-    const std::vector<std::vector<Value>> rows = queueRows();
+    const std::vector<std::vector<Value>> rows = queueRows(true);
     db::WriteRowsInChunks(connection, kQueueTable, QueueColumns(), rows, 0, rows.size(),
                           [&](size_t i) { InsertQueueRow(connection, rows[i]); });
 }
