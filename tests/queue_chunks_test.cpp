@@ -22,13 +22,13 @@ using ::testing::HasSubstr;
 
 namespace {
 
-// Every column of every queue row as stored, in id order, read past the facade.
-std::vector<std::string> StoredQueue(const std::string& path) {
+// Every column of every row a statement reads, as stored, read past the facade.
+std::vector<std::string> StoredRows(const std::string& path, const char* sql) {
     std::vector<std::string> rows;
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) return {"<cannot open>"};
     sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(db, "SELECT * FROM tbNuvoListe ORDER BY id", -1, &st, nullptr);
+    sqlite3_prepare_v2(db, sql, -1, &st, nullptr);
     while (sqlite3_step(st) == SQLITE_ROW) {
         std::string row;
         for (int c = 0; c < sqlite3_column_count(st); ++c) {
@@ -40,6 +40,11 @@ std::vector<std::string> StoredQueue(const std::string& path) {
     sqlite3_finalize(st);
     sqlite3_close(db);
     return rows;
+}
+
+// The queue rows, in id order.
+std::vector<std::string> StoredQueue(const std::string& path) {
+    return StoredRows(path, "SELECT * FROM tbNuvoListe ORDER BY id");
 }
 
 class QueueChunks : public ::testing::Test {
@@ -157,15 +162,7 @@ TEST_F(QueueChunks, RefusedRowInsideAChunkKeepsItsMessageAndTheOthersAreQueued) 
 
 // The record rows stored, in insertion order.
 std::vector<std::string> StoredRecords(const std::string& path) {
-    std::vector<std::string> rows;
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) return {"<cannot open>"};
-    sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(db, "SELECT AlisVerisId FROM tbNuvoAlisverisGonderilen ORDER BY rowid", -1, &st, nullptr);
-    while (sqlite3_step(st) == SQLITE_ROW) rows.push_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
-    sqlite3_finalize(st);
-    sqlite3_close(db);
-    return rows;
+    return StoredRows(path, "SELECT AlisVerisId FROM tbNuvoAlisverisGonderilen ORDER BY rowid");
 }
 
 // After-purchase messages, each followed by its record row: gathered and written in chunks they leave what
